@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kestobject.h"
+
+#include "kestapplication.h"
+#include "kestlog.h"
+#include "scriptbuilder.h"
+
+std::atomic<kestObject *> statRunningObject { nullptr };
+std::atomic<bool> statScriptRunning { false };
+
+QString prioName(Prio prio)
+{
+    switch (prio) {
+    case LEAVE:
+        return QStringLiteral("LEAVE");
+    case SELECT:
+        return QStringLiteral("SELECT");
+    case CLICK:
+        return QStringLiteral("CLICK");
+    case PROCEDURE:
+        return QStringLiteral("PROCEDURE");
+    case RECORD:
+        break;
+    }
+    return QString();
+}
+
+kestObject::kestObject(QObject *parent)
+    : QObject(parent)
+{
+    if (kestApplication *app = kestApplication::instance()) {
+        connect(this, &kestObject::endTextToSpeech, app, &kestApplication::kestEndTextToSpeech, Qt::QueuedConnection);
+        connect(app, &kestApplication::stopAll, this, &kestObject::stopAll);
+        connect(app, &kestApplication::exitAll, this, &kestObject::exit);
+        connect(app, &kestApplication::stopVideoSignal, this, &kestObject::stopVideo);
+        connect(app, &kestApplication::stopRecord, this, &kestObject::stopRecord);
+    }
+    connect(this, &kestObject::newThread, this, &kestObject::endAll);
+}
+
+void kestObject::connectCommands()
+{
+    if (kestApplication *app = kestApplication::instance())
+        connect(this, &kestObject::gsSendEvent, app, &kestApplication::kestHandleEvent, Qt::QueuedConnection);
+}
+
+void kestObject::load(const QDomElement &source)
+{
+    element = source;
+    const QString name = source.attribute(QStringLiteral("name"));
+    if (!name.isEmpty())
+        setObjectName(name);
+    bool created = false;
+    for (QDomElement child = source.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        if (kestObject *action = kestScriptBuilder::createAction(child.tagName(), this)) {
+            action->load(child);
+            created = true;
+        }
+    }
+    hasChildren = created;
+}
+
+kestObject *kestObject::root() const
+{
+    const kestObject *node = this;
+    while (auto *parentAction = qobject_cast<kestObject *>(node->parent()))
+        node = parentAction;
+    return const_cast<kestObject *>(node);
+}
+
+bool kestObject::passesSkipTest() const
+{
+    return !root()->skipObject.load();
+}
+
+bool kestObject::passesRunTest() const
+{
+    return passesSkipTest() && statRunningObject.load() != nullptr;
+}
+
+int kestObject::childActionCount() const
+{
+    int count = 0;
+    for (QObject *child : children()) {
+        if (qobject_cast<kestObject *>(child))
+            ++count;
+    }
+    return count;
+}
+
+kestObject *kestObject::childAction(int index) const
+{
+    if (index < 0)
+        return nullptr;
+    for (QObject *child : children()) {
+        if (auto *action = qobject_cast<kestObject *>(child)) {
+            if (index-- == 0)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
+QString kestObject::argument(int index) const
+{
+    kestObject *action = childAction(index);
+    return action ? action->execute() : QString();
+}
+
+QString kestObject::elementText() const
+{
+    return element.firstChild().nodeValue();
+}
+
+void kestObject::stopAll()
+{
+    emit loopStop();
+}
+
+void kestObject::exit()
+{
+    emit loopStop();
+    root()->skipObject = true;
+}
+
+void kestObject::stopAudio(QString id)
+{
+    emit audioStop(id);
+}
+
+void kestObject::stopVideo()
+{
+    emit videoStop();
+}
+
+void kestObject::stopRecord()
+{
+    emit recordStop();
+}
+
+void kestObject::endAll(Prio newPrio)
+{
+    endAllOn(this, newPrio);
+}
+
+void kestObject::endAllOn(kestObject *action, Prio newPrio)
+{
+    qCDebug(lcRuntime).noquote() << QStringLiteral("Run with Prio ") + prioName(newPrio);
+    if (!action) {
+        qCDebug(lcRuntime).noquote() << QStringLiteral("get Root == NULL!! Grosser Fehler");
+        return;
+    }
+    kestObject *top = action->root();
+    const Prio rootPrio = top->prio.load();
+    if (newPrio < rootPrio) {
+        // A click cuts short the current wait of a registered procedure, which then goes on.
+        if (rootPrio == PROCEDURE && newPrio == CLICK) {
+            qCDebug(lcRuntime).noquote() << QStringLiteral("loopStop Proc!");
+            emit action->loopStop();
+        }
+        return;
+    }
+    if (top->skipObject.load())
+        return;
+    action->skipObject = true;
+    top->skipObject = true;
+    qCDebug(lcRuntime).noquote() << QStringLiteral("My Prio ") + prioName(rootPrio);
+    qCDebug(lcRuntime).noquote() << QStringLiteral("loopStop!");
+    emit action->loopStop();
+}

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "prio.h"
+
+#include <QDomElement>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+// The base of every script action. A script is a tree of these, built from a Code element on the
+// thread that runs it; the root's flags steer the whole tree. The flags are atomics because the
+// engine and stop requests on other threads write them while the tree's own thread reads them.
+class kestObject : public QObject
+{
+    Q_OBJECT
+public:
+    explicit kestObject(QObject *parent = nullptr);
+
+    std::atomic<Prio> prio { LEAVE };
+    std::atomic<bool> skipObject { false };
+    std::atomic<bool> keepAlive { false };
+    QDomElement element;
+    bool hasChildren = true;
+
+    // Runs the action and returns its result; an action that does nothing returns "".
+    virtual QString execute() = 0;
+
+    // Stores the element, takes its "name" attribute as object name and builds the child actions
+    // of every child element whose tag is a registered action type.
+    void load(const QDomElement &element);
+
+    // The top of the parent chain: the object whose flags count for the whole tree.
+    kestObject *root() const;
+
+    // Skip test: false when the root was told to stop.
+    bool passesSkipTest() const;
+    // Run test: also false when no script is registered as running.
+    bool passesRunTest() const;
+
+    int childActionCount() const;
+    kestObject *childAction(int index) const;
+    // Executes child action k and returns its result; "" when there is no such child.
+    QString argument(int index) const;
+
+    // The element's own text: the value of its first child node, "" when it has none.
+    QString elementText() const;
+
+    // The pre-emption check of a newer branch with priority newPrio on action (which may be null).
+    static void endAllOn(kestObject *action, Prio newPrio);
+
+signals:
+    void gsSendEvent(const QString &command, const QString &payload);
+    void readText(QString text);
+    void ausgabe(QString text);
+    void loopStop();
+    void audioStop(QString);
+    void videoStop();
+    void recordStop();
+    void loopPause();
+    void endTextToSpeech();
+    void newThread(Prio prio);
+    void breakAllProc();
+
+public slots:
+    void stopAll();
+    void exit();
+    void stopAudio(QString);
+    void stopVideo();
+    void stopRecord();
+    void endAll(Prio newPrio);
+
+protected:
+    // Queued route of this action's commands to the application's command router.
+    void connectCommands();
+};
+
+// Scheduler state read by actions (the run test). The engine writes both under its scheduler
+// lock; they are atomics so that actions may read them without it.
+extern std::atomic<kestObject *> statRunningObject;
+extern std::atomic<bool> statScriptRunning;

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QReadWriteLock>
+#include <QStringList>
+
+#include <atomic>
+
+// The hub between scripts and the GUI thread: routes script commands to the project and the
+// scene, and carries the process-wide stop and speech signals. One instance per process,
+// created on the GUI thread; actions on worker threads find it through instance().
+class kestApplication : public QObject
+{
+    Q_OBJECT
+public:
+    explicit kestApplication(QObject *parent = nullptr);
+    ~kestApplication() override;
+
+    // The process-wide instance, or nullptr before start-up created it. Safe from any thread.
+    static kestApplication *instance();
+
+    // Milliseconds since the epoch at construction; "$TIMER" counts from here.
+    double startTime() const { return m_startTime; }
+
+    // Folder of the loaded course: the base for file names in scripts. Read from worker threads.
+    QString projectPath() const;
+    void setProjectPath(const QString &path);
+
+    QObject *mainWindow() const { return m_mainWindow; }
+    void setMainWindow(QObject *window) { m_mainWindow = window; }
+
+    // The object whose loadFinished() feeds kestLoadFinished(); the project, once there is one.
+    void setProjectObject(QObject *project) { m_project = project; }
+
+    QStringList calledProcedures() const { return m_calledProcedures; }
+
+    // Joins a folder and a file name with exactly one "/" (backslashes become "/").
+    static QString joinPath(const QString &folder, const QString &file);
+
+signals:
+    void readText(QString text);
+    void ausgabe(QString text);
+    void stopTTS();
+    void textToSpeechStop();
+    void ttsFinished();
+    void endOfTTS();
+    void procedureFinished(QString name);
+    void loadFinished();
+    void stopAll();
+    void exitAll();
+    void stopAudioSignal(QString);
+    void stopVideoSignal();
+    void stopRecord();
+    void projectLoaded();
+    void currentRunningSubprojectInfo(QString);
+
+public slots:
+    void kestHandleEvent(const QString &command, const QString &payload);
+    void kestReadText(QString text);
+    void kestEndTextToSpeech();
+    void kestEndOfTextToSpeech();
+    void kestAusgabe(QString text);
+    void kestTtsFinished();
+    void kestProcedureFinished(QString name);
+    void kestLoadFinished();
+    void kestProcBreak();
+
+protected:
+    QStringList m_calledProcedures;
+
+private:
+    static std::atomic<kestApplication *> s_instance;
+
+    const double m_startTime;
+    mutable QReadWriteLock m_pathLock;
+    QString m_projectPath;
+    QPointer<QObject> m_mainWindow;
+    QPointer<QObject> m_project;
+};

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds, starts the sound server and runs the suite.
+#   KEST_SANITIZE=address|thread  build with sanitizers (in build-<kind>/)
+#   KEST_TEST_LABEL=<label>       run only tests with that label (ctest -L)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+tools/deps.sh
+
+sanitize=${KEST_SANITIZE:-}
+build=${KEST_BUILD_DIR:-build${sanitize:+-$sanitize}}
+cmake -S . -B "$build" -G Ninja -DKEST_SANITIZE="$sanitize" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+runtime=$(mktemp -d /tmp/kest-sound.XXXXXX)
+cleanup() {
+    XDG_RUNTIME_DIR="$runtime" pulseaudio --kill >/dev/null 2>&1 || true
+    rm -rf "$runtime"
+}
+trap cleanup EXIT
+eval "$(tools/sound-server.sh "$runtime")"
+
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" ${KEST_TEST_LABEL:+-L "$KEST_TEST_LABEL"}
