@@ -7,7 +7,7 @@ packages=(
     qtbase5-dev qtdeclarative5-dev qtmultimedia5-dev libqt5texttospeech5-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
     qml-module-qtmultimedia qml-module-qtquick-shapes qml-module-qttest
-    libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
     qtspeech5-speechd-plugin speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
     pulseaudio pulseaudio-utils xvfb xauth sox
     apache2 apache2-utils python3 python3-aiosmtpd
