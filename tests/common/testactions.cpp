@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "testactions.h"
+
+#include "actionregistry.h"
+#include "scriptbuilder.h"
+
+QMutex TestRecord::s_lock;
+QStringList TestRecord::s_journal;
+
+QString TestRecord::execute()
+{
+    const QString text = elementText();
+    QMutexLocker locker(&s_lock);
+    s_journal.append(text);
+    return text;
+}
+
+QStringList TestRecord::journal()
+{
+    QMutexLocker locker(&s_lock);
+    return s_journal;
+}
+
+void TestRecord::clearJournal()
+{
+    QMutexLocker locker(&s_lock);
+    s_journal.clear();
+}
+
+void registerTestActions()
+{
+    kestRegisterActions();
+    kestScriptBuilder::registerAction<TestRecord>(QStringLiteral("TestRecord"));
+    kestScriptBuilder::registerAction<TestArgument>(QStringLiteral("TestArgument"));
+    kestScriptBuilder::registerAction<TestStop>(QStringLiteral("TestStop"));
+}

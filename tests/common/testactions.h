@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Probe actions for tests: they make the effect of a script visible.
+#pragma once
+
+#include "kestobject.h"
+
+#include <QMutex>
+#include <QStringList>
+
+// Appends its element text to a process-wide journal when executed; returns the text.
+class TestRecord : public kestObject
+{
+    Q_OBJECT
+public:
+    QString execute() override;
+
+    static QStringList journal();
+    static void clearJournal();
+
+private:
+    static QMutex s_lock;
+    static QStringList s_journal;
+};
+
+// Returns argument k, k taken from its "index" attribute.
+class TestArgument : public kestObject
+{
+    Q_OBJECT
+public:
+    QString execute() override { return argument(element.attribute(QStringLiteral("index")).toInt()); }
+};
+
+// Tells its script to stop, as a stop request would.
+class TestStop : public kestObject
+{
+    Q_OBJECT
+public:
+    QString execute() override
+    {
+        root()->skipObject = true;
+        return QString();
+    }
+};
+
+// Registers the real action types and the probes above.
+void registerTestActions();
