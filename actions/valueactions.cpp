@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "valueactions.h"
 
+#include "textexpansion.h"
+
 QString ActionList::execute()
 {
     // Children are looked up afresh on each step: a called procedure may add one meanwhile.
@@ -17,5 +19,5 @@ QString ActionList::execute()
 
 QString Text::execute()
 {
-    return elementText().trimmed();
+    return kestTextExpansion::expand(elementText());
 }

@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "textexpansion.h"
+
+#include "kestapplication.h"
+#include "variablestore.h"
+
+#include <QDateTime>
+#include <QMutexLocker>
+
+#include <functional>
+
+namespace kestTextExpansion {
+
+namespace {
+
+int indexOfOperator(const QString &text, int from)
+{
+    for (int i = from; i < text.size(); ++i) {
+        switch (text.at(i).unicode()) {
+        case '+':
+        case '-':
+        case '*':
+        case '/':
+            return i;
+        default:
+            break;
+        }
+    }
+    return -1;
+}
+
+double millisecondsSinceStart()
+{
+    const kestApplication *app = kestApplication::instance();
+    const double start = app ? app->startTime() : 0.0;
+    return double(QDateTime::currentMSecsSinceEpoch()) - start;
+}
+
+} // namespace
+
+QString expandPlaceholders(const QString &text)
+{
+    if (!text.contains(QLatin1Char('$')))
+        return text;
+    // "$TIMER" before "$TIME", which is its prefix.
+    const std::pair<QLatin1String, std::function<QString()>> placeholders[] = {
+        { QLatin1String("$DATE"), [] { return QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd")); } },
+        { QLatin1String("$TIMER"), [] { return kestVariables::formatNumber(millisecondsSinceStart()); } },
+        { QLatin1String("$TIME"), [] { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")); } },
+        { QLatin1String("$SUBPROJECT"), [] { return kestVariables::subProjectName(); } },
+    };
+    QString result = text;
+    for (const auto &placeholder : placeholders) {
+        if (result.contains(placeholder.first))
+            result.replace(placeholder.first, placeholder.second());
+    }
+    return result;
+}
+
+QString evaluateBrackets(const QString &text)
+{
+    QString result = text;
+    int previousOpen = -1;
+    for (;;) {
+        const int open = result.indexOf(QLatin1Char('['));
+        if (open < 0 || open == previousOpen)
+            break;
+        previousOpen = open;
+        const int close = result.indexOf(QLatin1Char(']'), open + 1);
+        if (close < 0)
+            break;
+        const QString expression = result.mid(open + 1, close - open - 1);
+        const int op = indexOfOperator(expression, 0);
+        if (op < 0)
+            break;
+        // Only the first two operands count: "1+2+3" is 1+2.
+        const int nextOp = indexOfOperator(expression, op + 1);
+        const QString leftText = expression.left(op);
+        const QString rightText = expression.mid(op + 1, nextOp < 0 ? -1 : nextOp - op - 1);
+
+        bool ok = false;
+        const double left = kestVariables::resolveValue(leftText).toDouble(&ok);
+        if (!ok)
+            break;
+        const double right = kestVariables::resolveValue(rightText).toDouble(&ok);
+        if (!ok)
+            break;
+        double value = 0;
+        switch (expression.at(op).unicode()) {
+        case '+':
+            value = left + right;
+            break;
+        case '-':
+            value = left - right;
+            break;
+        case '*':
+            value = left * right;
+            break;
+        default:
+            value = left / right; // a zero divisor gives inf
+            break;
+        }
+        result = result.left(open) + kestVariables::formatNumber(value) + result.mid(close + 1);
+    }
+    return result;
+}
+
+QString evaluateParentheses(const QString &text)
+{
+    QString result = text;
+    // Scanning resumes behind what was inserted: a value holding "(name)" would otherwise be
+    // expanded again and again.
+    int from = 0;
+    for (;;) {
+        const int open = result.indexOf(QLatin1Char('('), from);
+        if (open < 0)
+            break;
+        const int close = result.indexOf(QLatin1Char(')'), open + 1);
+        if (close < 0)
+            break;
+        const QString inner = result.mid(open + 1, close - open - 1);
+        const QString resolved = kestVariables::resolveValue(inner);
+        const QString inserted = resolved == inner ? QString() : resolved;
+        result = result.left(open) + inserted + result.mid(close + 1);
+        from = open + inserted.size();
+    }
+    return result;
+}
+
+QString expand(const QString &text)
+{
+    QString result = expandPlaceholders(text);
+    {
+        QMutexLocker locker(&kestVariables::scriptMutex());
+        result = evaluateBrackets(result);
+        result = evaluateParentheses(result);
+    }
+    return result.trimmed();
+}
+
+} // namespace kestTextExpansion
