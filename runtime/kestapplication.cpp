@@ -40,6 +40,22 @@ void kestApplication::setProjectPath(const QString &path)
     m_projectPath = path;
 }
 
+void kestApplication::setProcedureSource(ProcedureSource source)
+{
+    QWriteLocker locker(&m_pathLock);
+    m_procedureSource = std::move(source);
+}
+
+kestObject *kestApplication::procedureTree(const QString &name) const
+{
+    ProcedureSource source;
+    {
+        QReadLocker locker(&m_pathLock);
+        source = m_procedureSource;
+    }
+    return source ? source(name) : nullptr;
+}
+
 QString kestApplication::joinPath(const QString &folder, const QString &file)
 {
     QString left = folder.trimmed().replace(QLatin1Char('\\'), QLatin1Char('/'));

@@ -7,6 +7,9 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
+
+class kestObject;
 
 // The hub between scripts and the GUI thread: routes script commands to the project and the
 // scene, and carries the process-wide stop and speech signals. One instance per process,
@@ -35,6 +38,13 @@ public:
     void setProjectObject(QObject *project) { m_project = project; }
 
     QStringList calledProcedures() const { return m_calledProcedures; }
+
+    // Where CallProcedure gets its trees: the project installs its procedure lookup here.
+    using ProcedureSource = std::function<kestObject *(const QString &name)>;
+    void setProcedureSource(ProcedureSource source);
+    // A fresh tree of the named procedure, built on the calling thread, which owns it; nullptr
+    // when no procedure has that name. Safe from any thread.
+    kestObject *procedureTree(const QString &name) const;
 
     // Joins a folder and a file name with exactly one "/" (backslashes become "/").
     static QString joinPath(const QString &folder, const QString &file);
@@ -74,8 +84,9 @@ private:
     static std::atomic<kestApplication *> s_instance;
 
     const double m_startTime;
-    mutable QReadWriteLock m_pathLock;
+    mutable QReadWriteLock m_pathLock; // guards the project path and the procedure source
     QString m_projectPath;
+    ProcedureSource m_procedureSource;
     QPointer<QObject> m_mainWindow;
     QPointer<QObject> m_project;
 };

@@ -10,19 +10,9 @@
 #include <memory>
 
 namespace {
-// "a|b|c" as a list; "" as an empty one.
-QStringList lines(const char *text)
-{
-    return QString::fromUtf8(text).split(QLatin1Char('|'), QString::SkipEmptyParts);
-}
-
-// Builds the tree of a script whose Code body is the given XML text.
 std::unique_ptr<kestObject> build(const QString &body)
 {
-    QDomDocument doc;
-    if (!doc.setContent(QStringLiteral("<Code>") + body + QStringLiteral("</Code>")))
-        return nullptr;
-    return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(doc.documentElement()));
+    return buildBody(body);
 }
 }
 

@@ -27,6 +27,19 @@ void TestRecord::clearJournal()
     s_journal.clear();
 }
 
+QStringList lines(const char *text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char('|'), QString::SkipEmptyParts);
+}
+
+std::unique_ptr<kestObject> buildBody(const QString &body)
+{
+    QDomDocument doc;
+    if (!doc.setContent(QStringLiteral("<Code>") + body + QStringLiteral("</Code>")))
+        return nullptr;
+    return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(doc.documentElement()));
+}
+
 void registerTestActions()
 {
     kestRegisterActions();

@@ -5,6 +5,7 @@
 #include "kestobject.h"
 
 #include <QMutex>
+#include <memory>
 #include <QStringList>
 
 // Appends its element text to a process-wide journal when executed; returns the text.
@@ -41,6 +42,12 @@ public:
         return QString();
     }
 };
+
+// "a|b|c" as a list of texts; "" as an empty list.
+QStringList lines(const char *text);
+
+// The tree of a script whose Code body is the given XML text; nullptr when it builds none.
+std::unique_ptr<kestObject> buildBody(const QString &body);
 
 // Registers the real action types and the probes above.
 void registerTestActions();

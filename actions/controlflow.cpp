@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "controlflow.h"
+
+#include "kestapplication.h"
+#include "kestlog.h"
+#include "variablestore.h"
+
+#include <QThread>
+
+#include <memory>
+
+using kestVariables::resolveValue;
+
+namespace {
+
+// A decimal integer; 0 when the text is not one.
+int integerOf(const QString &text)
+{
+    return text.toInt();
+}
+
+bool bothIntegers(const QString &leftText, const QString &rightText, int &left, int &right)
+{
+    bool leftOk = false;
+    bool rightOk = false;
+    left = leftText.toInt(&leftOk);
+    right = rightText.toInt(&rightOk);
+    return leftOk && rightOk;
+}
+
+} // namespace
+
+QString If::execute()
+{
+    return argument(integerOf(argument(0)) != 0 ? 1 : 2);
+}
+
+QString IfEqual::execute()
+{
+    if (!passesSkipTest())
+        return QString();
+    const bool equal = resolveValue(argument(0)) == resolveValue(argument(1));
+    return argument(equal ? 2 : 3);
+}
+
+QString IfNot::execute()
+{
+    if (!passesRunTest())
+        return QString();
+    const bool equal = resolveValue(argument(0)) == resolveValue(argument(1));
+    return argument(equal ? 3 : 2);
+}
+
+QString IfHigher::execute()
+{
+    if (!passesRunTest())
+        return QString();
+    const QString leftText = argument(0);
+    const QString rightText = argument(1);
+    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] IfHigher (") + leftText + QLatin1Char(',') + rightText + QLatin1Char(')');
+    int left = 0;
+    int right = 0;
+    const bool higher = bothIntegers(resolveValue(leftText), resolveValue(rightText), left, right) && left > right;
+    return argument(higher ? 2 : 3);
+}
+
+QString IfLower::execute()
+{
+    if (!passesRunTest())
+        return QString();
+    int left = 0;
+    int right = 0;
+    const bool lower = bothIntegers(resolveValue(argument(0)), resolveValue(argument(1)), left, right) && left < right;
+    return argument(lower ? 2 : 3);
+}
+
+QString SelectCase::execute()
+{
+    if (!passesRunTest())
+        return QString();
+    const QString selector = resolveValue(argument(0));
+    for (int i = 1;; ++i) {
+        kestObject *child = childAction(i);
+        if (!child)
+            break;
+        auto *singleCase = qobject_cast<SingleCase *>(child);
+        if (singleCase && singleCase->matchCase(selector) == QLatin1String("success"))
+            break;
+    }
+    return QString();
+}
+
+QString SingleCase::matchCase(const QString &value)
+{
+    if (!passesSkipTest())
+        return QString();
+    const QString name = objectName();
+    if (name != QLatin1String("default") && resolveValue(name) != value)
+        return QString();
+    argument(0);
+    return QStringLiteral("success");
+}
+
+QString ForLoop::execute()
+{
+    const qint64 start = integerOf(argument(0));
+    const qint64 end = integerOf(argument(1));
+    const qint64 step = integerOf(argument(2));
+    // The stop test on every pass is what ends a loop whose step never reaches the end.
+    for (qint64 counter = start; counter <= end && passesSkipTest(); counter += step) {
+        argument(3);
+        argument(4);
+    }
+    return QString();
+}
+
+QString CallProcedure::execute()
+{
+    if (!passesRunTest())
+        return QString();
+    const QString name = argument(0);
+    kestApplication *app = kestApplication::instance();
+    // The procedure hangs below this action so that it shares the caller's root and stop flags;
+    // it goes again when done, so a call inside a loop does not pile up trees.
+    std::unique_ptr<kestObject> procedure(app ? app->procedureTree(name) : nullptr);
+    if (procedure) {
+        procedure->setParent(this);
+        procedure->execute();
+    }
+    return name;
+}
+
+Exit::Exit()
+{
+    connectCommands();
+}
+
+QString Exit::execute()
+{
+    if (passesSkipTest())
+        emit gsSendEvent(QStringLiteral("Exit"), QString());
+    return QString();
+}
+
+QString ExitProc::execute()
+{
+    root()->skipObject = true;
+    return QString();
+}
+
+QString Wait::execute()
+{
+    if (!passesRunTest())
+        return QString();
+    kestObject *top = root();
+    // Direct: the stop comes from another thread while this one sleeps without an event loop.
+    connect(top, &kestObject::loopStop, this, &Wait::myQuit,
+            Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
+    int remaining = integerOf(argument(0));
+    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (") + QString::number(remaining) + QLatin1Char(')');
+    while (!top->skipObject.load() && !m_quit.load()) {
+        if (remaining <= 0)
+            break;
+        QThread::msleep(10);
+        remaining -= 10;
+    }
+    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (end)");
+    return QString();
+}
+
+void Wait::myQuit()
+{
+    m_quit = true;
+    root()->skipObject = true;
+}
