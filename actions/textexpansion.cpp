@@ -75,8 +75,9 @@ QString evaluateBrackets(const QString &text)
             break;
         // Only the first two operands count: "1+2+3" is 1+2.
         const int nextOp = indexOfOperator(expression, op + 1);
-        const QString leftText = expression.left(op);
-        const QString rightText = expression.mid(op + 1, nextOp < 0 ? -1 : nextOp - op - 1);
+        // Trimmed before the lookup, so that "[ a + b ]" finds a and b.
+        const QString leftText = expression.left(op).trimmed();
+        const QString rightText = expression.mid(op + 1, nextOp < 0 ? -1 : nextOp - op - 1).trimmed();
 
         bool ok = false;
         const double left = kestVariables::resolveValue(leftText).toDouble(&ok);
