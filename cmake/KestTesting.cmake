@@ -18,5 +18,5 @@ function(kest_add_test name)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software;KEST_TSAN_SUPPRESSIONS=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software;KEST_SUPPRESSIONS_DIR=${PROJECT_SOURCE_DIR}/tests")
 endfunction()

@@ -9,5 +9,7 @@ if [ -z "$XDG_RUNTIME_DIR" ]; then
     export XDG_RUNTIME_DIR="$home/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
 fi
-export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS }suppressions=$KEST_TSAN_SUPPRESSIONS halt_on_error=1 second_deadlock_stack=1"
+# Sanitizer suppressions cover Qt's own code only (see the files).
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS }suppressions=$KEST_SUPPRESSIONS_DIR/lsan.supp print_suppressions=0"
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS }suppressions=$KEST_SUPPRESSIONS_DIR/tsan.supp halt_on_error=1 second_deadlock_stack=1"
 "$@"
