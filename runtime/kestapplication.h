@@ -10,6 +10,8 @@
 #include <functional>
 
 class kestObject;
+class kestProject;
+class WebView;
 
 // The hub between scripts and the GUI thread: routes script commands to the project and the
 // scene, and carries the process-wide stop and speech signals. One instance per process,
@@ -34,8 +36,11 @@ public:
     QObject *mainWindow() const { return m_mainWindow; }
     void setMainWindow(QObject *window) { m_mainWindow = window; }
 
-    // The object whose loadFinished() feeds kestLoadFinished(); the project, once there is one.
-    void setProjectObject(QObject *project) { m_project = project; }
+    // The project that commands are routed to (the main window's).
+    kestProject *project() const;
+    void setProject(kestProject *project);
+    // The project's scene bridge; nullptr before a course was loaded.
+    WebView *sceneBridge() const;
 
     QStringList calledProcedures() const { return m_calledProcedures; }
 
@@ -67,6 +72,8 @@ signals:
     void currentRunningSubprojectInfo(QString);
 
 public slots:
+    // Runs a script command on the GUI thread; commands arriving on another thread are passed
+    // on to it in the order they came.
     void kestHandleEvent(const QString &command, const QString &payload);
     void kestReadText(QString text);
     void kestEndTextToSpeech();
@@ -77,16 +84,21 @@ public slots:
     void kestLoadFinished();
     void kestProcBreak();
 
-protected:
+private:
+    void routeChangeEntity(const QString &payload);
+    void routeCallProcedure(const QString &name);
+    void routeChangeProject(const QString &path);
+
     QStringList m_calledProcedures;
 
-private:
     static std::atomic<kestApplication *> s_instance;
 
     const double m_startTime;
-    mutable QReadWriteLock m_pathLock; // guards the project path and the procedure source
+    mutable QReadWriteLock m_pathLock;
     QString m_projectPath;
+    // Held (shared) while a worker calls the source, so replacing it waits for calls in progress.
+    mutable QReadWriteLock m_procedureLock;
     ProcedureSource m_procedureSource;
     QPointer<QObject> m_mainWindow;
-    QPointer<QObject> m_project;
+    QPointer<kestProject> m_project;
 };
