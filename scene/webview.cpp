@@ -1,0 +1,482 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "webview.h"
+
+#include "kestlog.h"
+
+#include <QDomElement>
+#include <QFile>
+#include <QLayout>
+#include <QPoint>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QTextStream>
+#include <QUrl>
+#include <QWidget>
+
+// Resources of a static library are registered by hand, and only from outside any namespace.
+static void initSceneResources()
+{
+    Q_INIT_RESOURCE(scene);
+}
+
+namespace {
+
+const QString kSeparator = QStringLiteral(";_;");
+
+QStringList fieldsOf(const QString &payload)
+{
+    return payload.split(kSeparator);
+}
+
+// Every field followed by the separator, the last one included.
+QString withTrailingSeparators(const QStringList &fields)
+{
+    QString text;
+    for (const QString &field : fields)
+        text += field + kSeparator;
+    return text;
+}
+
+} // namespace
+
+WebView::WebView(const QString &basePath, QWidget *host)
+    : m_host(host)
+    , m_basePath(basePath)
+{
+    initSceneResources();
+    qCDebug(lcScene).noquote() << QStringLiteral("Init WebView");
+
+    // Paths are joined as base path minus its last character, then "/name": without a
+    // trailing separator the join would eat the folder's last letter.
+    if (!m_basePath.isEmpty() && !m_basePath.endsWith(QLatin1Char('/')) && !m_basePath.endsWith(QLatin1Char('\\')))
+        m_basePath += QLatin1Char('/');
+
+    m_view = new QQuickView;
+    m_view->setResizeMode(QQuickView::SizeRootObjectToView);
+    m_view->setSource(QUrl(QStringLiteral("qrc:/Resources/browser.qml")));
+    m_container = QWidget::createWindowContainer(m_view, host);
+    m_container->show();
+    fitToHost();
+
+    QQuickItem *root = m_view->rootObject();
+    if (root && !root->childItems().isEmpty())
+        m_sceneItem = root->childItems().first();
+    if (!m_sceneItem) {
+        qCDebug(lcScene).noquote() << QStringLiteral("browser.qml not found!");
+        return;
+    }
+
+    connect(m_sceneItem, SIGNAL(finishedReset()), this, SIGNAL(finishedReset()));
+    connect(m_sceneItem, SIGNAL(finishedLoading()), this, SLOT(finishedLoading()));
+    connect(m_sceneItem, SIGNAL(clickedEntity(QString)), this, SLOT(qmlClickedEntity(QString)));
+    connect(m_sceneItem, SIGNAL(hoverEntity(QString)), this, SLOT(qmlHoverEntity(QString)));
+    connect(m_sceneItem, SIGNAL(dropEntity(QString, QString)), this, SLOT(qmlDropEntity(QString, QString)));
+    connect(m_sceneItem, SIGNAL(finishedAudio(QString)), this, SLOT(finishedAudio(QString)));
+    connect(root, SIGNAL(finishedVideo(void)), this, SLOT(finishedVideo(void)));
+    fitToHost();
+}
+
+WebView::~WebView()
+{
+    if (m_host && m_host->layout() && m_container)
+        m_host->layout()->removeWidget(m_container);
+    // The container owns the embedded view and deletes it with itself.
+    delete m_container;
+    delete m_view;
+}
+
+QQuickView *WebView::quickView() const
+{
+    return m_view;
+}
+
+QWidget *WebView::container() const
+{
+    return m_container;
+}
+
+QQuickItem *WebView::sceneItem() const
+{
+    return m_sceneItem;
+}
+
+QString WebView::noValue()
+{
+    return QStringLiteral(";-;-;NoValue;-;-;");
+}
+
+const QStringList &WebView::entityAttributeNames()
+{
+    static const QStringList names {
+        QStringLiteral("X"),
+        QStringLiteral("Y"),
+        QStringLiteral("Z"),
+        QStringLiteral("XROT"),
+        QStringLiteral("YROT"),
+        QStringLiteral("ZROT"),
+        QStringLiteral("Width"),
+        QStringLiteral("Height"),
+        QStringLiteral("Type"),
+        QStringLiteral("Name"),
+        QStringLiteral("Color"),
+        QStringLiteral("Description"),
+        QStringLiteral("Depth"),
+        QStringLiteral("Filename"),
+        QStringLiteral("Subproject"),
+        QStringLiteral("DragDrop"),
+        QStringLiteral("Text"),
+        QStringLiteral("BorderColor"),
+        QStringLiteral("BorderSize"),
+        QStringLiteral("TextColor"),
+        QStringLiteral("TextSize"),
+        QStringLiteral("TextBackgroundColor"),
+        QStringLiteral("DropRestore"),
+    };
+    return names;
+}
+
+QVariantList WebView::entityOptionList(const QDomElement &element)
+{
+    QVariantList options;
+    const QString missing = noValue();
+    for (const QString &name : entityAttributeNames())
+        options << element.attribute(name, missing);
+    return options;
+}
+
+QString WebView::resolvePath(const QString &path) const
+{
+    QString resolved = path;
+    resolved.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!resolved.startsWith(QLatin1Char('/')))
+        resolved.prepend(QLatin1Char('/'));
+    return m_basePath.left(m_basePath.size() - 1) + resolved;
+}
+
+void WebView::setAwaitedProcedure(const QString &name)
+{
+    m_awaitedProcedure = name;
+    m_waitingForProcedure = true;
+}
+
+void WebView::callScene(const QString &function, const QVariant &argument)
+{
+    if (!m_loaded) {
+        m_pendingNames << function;
+        m_pendingArguments << argument;
+        return;
+    }
+    if (!m_sceneItem)
+        return;
+    const QByteArray member = function.toUtf8();
+    QMetaObject::invokeMethod(m_sceneItem, member.constData(), Qt::AutoConnection, Q_ARG(QVariant, argument));
+}
+
+void WebView::fitToHost()
+{
+    if (!m_host || !m_container)
+        return;
+    const int w = m_host->width();
+    const int h = m_host->height();
+    const double ratio = 1.7777777777777777;
+    int sceneW = w;
+    int sceneH = h;
+    if (h <= 0 || double(w) / h > ratio) {
+        sceneW = int(h * ratio);
+        sceneH = h;
+    } else if (double(w) / h < ratio) {
+        sceneW = w;
+        sceneH = int(w / ratio);
+    }
+    m_container->setGeometry(w / 2 - sceneW / 2, h / 2 - sceneH / 2, sceneW, sceneH);
+}
+
+void WebView::addEntity(const QDomElement &element, bool isMenuEntity, const QString &subprojectKey)
+{
+    enum { NameSlot = 9, FilenameSlot = 13, SubprojectSlot = 14 };
+    QVariantList options = entityOptionList(element);
+    if (options.at(FilenameSlot).toString().isEmpty())
+        options[FilenameSlot] = element.attribute(QStringLiteral("ImageFilename"), noValue());
+
+    const QString file = options.at(FilenameSlot).toString();
+    if (!file.isEmpty() && file != noValue()) {
+        const QString resolved = resolvePath(file);
+        const QString lower = resolved.toLower();
+        // Videos and other files are not pictures of an entity.
+        const bool picture = lower.endsWith(QLatin1String(".png")) || lower.endsWith(QLatin1String(".jpg"));
+        options[FilenameSlot] = picture ? resolved : QString();
+    }
+
+    if (isMenuEntity) {
+        options[SubprojectSlot] = subprojectKey;
+        m_menuEntityNames << options.at(NameSlot).toString();
+        callScene(QStringLiteral("createMenuEntity"), options);
+        return;
+    }
+    m_pendingEntities << QVariant(options);
+}
+
+void WebView::initEntities()
+{
+    const QVariantList entities = m_pendingEntities;
+    m_pendingEntities.clear();
+    callScene(QStringLiteral("batchEntityInit"), entities);
+}
+
+void WebView::moveEntity(const QString &payload)
+{
+    callScene(QStringLiteral("move3DEntity"), payload);
+}
+
+void WebView::changeEntity(const QString &payload)
+{
+    QStringList fields = fieldsOf(payload);
+    if (fields.size() < 3) {
+        qCDebug(lcScene).noquote() << QStringLiteral("changeEntity needs a name, an attribute and a value: ") + payload;
+        return;
+    }
+    const QString attribute = fields.at(1).toLower();
+    if (attribute == QLatin1String("filename") || attribute == QLatin1String("imagefilename")) {
+        fields[2] = resolvePath(fields.at(2));
+        fields[1] = QStringLiteral("filename");
+    }
+    const QString function = m_menuEntityNames.contains(fields.at(0)) ? QStringLiteral("changeMenuEntity")
+                                                                      : QStringLiteral("changeEntity");
+    callScene(function, withTrailingSeparators(fields));
+}
+
+void WebView::playVideo(const QString &payload)
+{
+    QStringList fields = fieldsOf(payload);
+    fields[0] = resolvePath(fields.at(0));
+    qCDebug(lcScene).noquote() << QStringLiteral("Path: ") + fields.at(0);
+    callScene(QStringLiteral("beginVideo"), withTrailingSeparators(fields));
+}
+
+void WebView::playAudio(const QString &payload)
+{
+    callScene(QStringLiteral("beginAudio"), payload);
+}
+
+void WebView::stopMedia()
+{
+    callScene(QStringLiteral("stopMedia"), QString());
+}
+
+void WebView::stopSpecificMedia(const QString &payload)
+{
+    callScene(QStringLiteral("stopSpecificMedia"), payload);
+}
+
+void WebView::pngAnimate(const QString &payload)
+{
+    const QStringList fields = fieldsOf(payload);
+    if (fields.size() < 4) {
+        qCDebug(lcScene).noquote() << QStringLiteral("pngAnimate needs four fields: ") + payload;
+        return;
+    }
+    QStringList frames;
+    QFile file(resolvePath(fields.at(2)));
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        while (!stream.atEnd()) {
+            QString line = stream.readLine();
+            line.replace(QLatin1String("\\\\"), QLatin1String("/"));
+            line.replace(QLatin1Char('\\'), QLatin1Char('/'));
+            if (line.trimmed().isEmpty())
+                break;
+            for (const QString &part : line.split(QLatin1Char(','))) {
+                const QString name = part.trimmed();
+                if (!name.isEmpty())
+                    frames << resolvePath(name);
+            }
+        }
+    } else {
+        qCDebug(lcScene).noquote() << QStringLiteral("Cannot open frame list ") + file.fileName();
+    }
+    const QStringList sent { fields.at(0), fields.at(1), frames.join(QLatin1Char(',')), fields.at(3) };
+    callScene(QStringLiteral("pngAnimate"), sent.join(kSeparator));
+}
+
+void WebView::stopPngAnimation(const QString &payload)
+{
+    callScene(QStringLiteral("stopPNGAnimation"), payload);
+}
+
+void WebView::shufflePosition(const QString &payload)
+{
+    callScene(QStringLiteral("shufflePosition"), payload);
+}
+
+void WebView::setClearColor(const QString &payload)
+{
+    callScene(QStringLiteral("setClearColor"), payload.isEmpty() ? QStringLiteral("0x000000") : payload);
+}
+
+void WebView::createBubble(const QString &payload)
+{
+    callScene(QStringLiteral("createBubble"), payload);
+}
+
+void WebView::activateImageBorder(const QString &payload)
+{
+    const QString argument
+        = payload == QLatin1String("space") ? payload : QStringLiteral("file:///") + resolvePath(payload);
+    callScene(QStringLiteral("activateSceneBorder"), argument);
+}
+
+void WebView::showTextfile(const QString &payload)
+{
+    const QStringList fields = fieldsOf(payload);
+    if (fields.size() < 2) {
+        qCDebug(lcScene).noquote() << QStringLiteral("showTextfile needs a title and a file: ") + payload;
+        return;
+    }
+    QString title = fields.at(0);
+    QString fileName = fields.at(1);
+    if (fileName.isEmpty()) {
+        fileName = title;
+        title = QStringLiteral("Info:");
+    }
+    QFile file(resolvePath(fileName));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qCDebug(lcScene).noquote() << QStringLiteral("Cannot open text file ") + file.fileName();
+        return;
+    }
+    QTextStream stream(&file);
+    stream.setCodec("UTF-8");
+    QString text;
+    while (!stream.atEnd())
+        text += stream.readLine() + QLatin1Char('\n');
+    callScene(QStringLiteral("showHelpSite"), title + kSeparator + text);
+}
+
+void WebView::ignoreUserinput(const QString &payload)
+{
+    callScene(QStringLiteral("ignoreUserinput"), payload);
+}
+
+void WebView::createVideoPlayer(const QString &payload)
+{
+    callScene(QStringLiteral("createVideoPlayer"), payload);
+}
+
+void WebView::videoPlayerAction(const QString &payload)
+{
+    QStringList fields = fieldsOf(payload);
+    if (fields.size() < 2) {
+        qCDebug(lcScene).noquote() << QStringLiteral("videoPlayerAction needs a keyword and an entity: ") + payload;
+        return;
+    }
+    if (fields.size() > 2) {
+        fields[2] = resolvePath(fields.at(2));
+        qCDebug(lcScene).noquote() << QStringLiteral(" video Path: ") + fields.at(2);
+    }
+    const QString argument = withTrailingSeparators(fields);
+    qCDebug(lcScene).noquote() << QStringLiteral("Got till here");
+    callScene(QStringLiteral("actionVideoPlayer"), argument);
+}
+
+void WebView::restoreEntityPos(const QString &payload)
+{
+    callScene(QStringLiteral("restoreEntityPos"), payload);
+}
+
+void WebView::animate(const QString &payload)
+{
+    callScene(QStringLiteral("animate"), payload);
+}
+
+void WebView::toggleMute()
+{
+    m_muted = !m_muted;
+    callScene(QStringLiteral("muteAudio"), m_muted);
+}
+
+void WebView::setPaused()
+{
+    callScene(QStringLiteral("paused"), false);
+}
+
+void WebView::projectReset()
+{
+    qCDebug(lcScene).noquote() << QStringLiteral("---------PROJECT RESET");
+    m_menuEntityNames.clear();
+    // Entities collected for a scene that was never finished must not turn up in the next one.
+    m_pendingEntities.clear();
+    callScene(QStringLiteral("projectReset"), QStringLiteral("Hallo"));
+}
+
+void WebView::subprojectReset()
+{
+    qCDebug(lcScene).noquote() << QStringLiteral("---------SUBPROJECT RESET");
+    m_pendingEntities.clear();
+    callScene(QStringLiteral("subprojectReset"), QStringLiteral("Hallo"));
+}
+
+void WebView::resetWorkDone()
+{
+    callScene(QStringLiteral("resetWorkDone"), QString());
+}
+
+void WebView::sendTouch(const QPoint &scenePoint, bool down)
+{
+    const QVariantList point { scenePoint.x(), scenePoint.y() };
+    callScene(down ? QStringLiteral("receivedTouchEvent") : QStringLiteral("receivedTouchEventUp"), point);
+}
+
+void WebView::sendTouchMove(const QPoint &scenePoint)
+{
+    const QVariantList point { scenePoint.x(), scenePoint.y() };
+    callScene(QStringLiteral("receivedTouchMoveEvent"), point);
+}
+
+void WebView::finishedLoading()
+{
+    m_loaded = true;
+    while (!m_pendingNames.isEmpty()) {
+        const QString name = m_pendingNames.takeFirst();
+        const QVariant argument = m_pendingArguments.takeFirst();
+        callScene(name, argument);
+    }
+    emit finishedLoad();
+    fitToHost();
+}
+
+void WebView::finishedVideo()
+{
+    emit finishedVideoSignal();
+}
+
+void WebView::finishedAudio(QString name)
+{
+    qCDebug(lcScene).noquote() << QStringLiteral("Finished Audio!");
+    emit finishedAudioSignal(name);
+}
+
+void WebView::qmlClickedEntity(QString name)
+{
+    emit clickedEntity(name, true);
+}
+
+void WebView::qmlHoverEntity(QString name)
+{
+    emit hoverEntity(name, true);
+}
+
+void WebView::qmlDropEntity(QString dropped, QString target)
+{
+    emit dropEntity(dropped, target, true);
+}
+
+void WebView::endPause()
+{
+    qCDebug(lcScene).noquote() << QStringLiteral("Okay paused: ") + QStringLiteral("false");
+    setPaused();
+}
+
+void WebView::procedureFinished(QString name)
+{
+    if (name == m_awaitedProcedure)
+        m_waitingForProcedure = false;
+}

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+class QDomElement;
+class QPoint;
+class QQuickItem;
+class QQuickView;
+class QWidget;
+
+// The bridge between the script runtime and the Qt Quick scene: shows the scene document
+// letterboxed at 16:9 inside a host widget, turns scene commands into calls of the document's
+// functions and the document's signals into its own. GUI thread only.
+class WebView : public QObject
+{
+    Q_OBJECT
+public:
+    // basePath is the course folder (file names in commands are relative to it); host is the
+    // widget the scene is embedded in. Neither the host nor the bridge owns the other.
+    WebView(const QString &basePath, QWidget *host);
+    ~WebView() override;
+
+    // Marks an entity attribute the element does not have.
+    static QString noValue();
+    // The 23 entity attributes, in the order the document reads them.
+    static const QStringList &entityAttributeNames();
+    // The option list of an entity element, NoValue for every attribute it lacks.
+    static QVariantList entityOptionList(const QDomElement &element);
+
+    // A course-relative file name as an absolute path: backslashes become "/".
+    QString resolvePath(const QString &path) const;
+    QString basePath() const { return m_basePath; }
+
+    QQuickView *quickView() const;
+    QWidget *container() const;
+    QQuickItem *sceneItem() const;
+    bool isLoaded() const { return m_loaded; }
+    bool isMuted() const { return m_muted; }
+    QStringList menuEntityNames() const { return m_menuEntityNames; }
+    QVariantList pendingEntities() const { return m_pendingEntities; }
+
+    QString sceneName() const { return m_sceneName; }
+    void setSceneName(const QString &name) { m_sceneName = name; }
+
+    bool isWaitingForProcedure() const { return m_waitingForProcedure; }
+    QString awaitedProcedure() const { return m_awaitedProcedure; }
+    void setAwaitedProcedure(const QString &name);
+
+    // Calls the document function with one argument; queued until the document has loaded.
+    void callScene(const QString &function, const QVariant &argument);
+
+    // Sizes and centres the scene at 16:9 within the host widget.
+    void fitToHost();
+
+    // A menu entity is created at once; the others wait for initEntities().
+    void addEntity(const QDomElement &element, bool isMenuEntity, const QString &subprojectKey);
+    void initEntities();
+
+    // Router commands; the payload is the command's text, fields joined by ";_;".
+    void moveEntity(const QString &payload);
+    void changeEntity(const QString &payload);
+    void playVideo(const QString &payload);
+    void playAudio(const QString &payload);
+    void stopMedia();
+    void stopSpecificMedia(const QString &payload);
+    void pngAnimate(const QString &payload);
+    void stopPngAnimation(const QString &payload);
+    void shufflePosition(const QString &payload);
+    void setClearColor(const QString &payload);
+    void createBubble(const QString &payload);
+    void activateImageBorder(const QString &payload);
+    void showTextfile(const QString &payload);
+    void ignoreUserinput(const QString &payload);
+    void createVideoPlayer(const QString &payload);
+    void videoPlayerAction(const QString &payload);
+    void restoreEntityPos(const QString &payload);
+    void animate(const QString &payload);
+
+    void toggleMute();
+    void setPaused();
+    void projectReset();
+    void subprojectReset();
+    void resetWorkDone();
+
+    // A touch at a point of the scene view (pixels): down or up, and a move.
+    void sendTouch(const QPoint &scenePoint, bool down);
+    void sendTouchMove(const QPoint &scenePoint);
+
+signals:
+    void clickedEntity(QString name, bool searchMenuBars);
+    void hoverEntity(QString name, bool searchMenuBars);
+    void dropEntity(QString dropped, QString target, bool searchMenuBars);
+    void finishedVideoSignal();
+    void finishedAudioSignal(QString name);
+    void finishedLoad();
+    void finishedReset();
+
+public slots:
+    void finishedLoading();
+    void finishedVideo();
+    void finishedAudio(QString name);
+    void qmlClickedEntity(QString name);
+    void qmlHoverEntity(QString name);
+    void qmlDropEntity(QString dropped, QString target);
+    void endPause();
+    void procedureFinished(QString name);
+
+private:
+    QPointer<QQuickView> m_view;
+    QPointer<QWidget> m_host;
+    QPointer<QWidget> m_container;
+    QPointer<QQuickItem> m_sceneItem;
+    QStringList m_menuEntityNames;
+    QStringList m_pendingNames;
+    QVariantList m_pendingArguments;
+    bool m_loaded = false;
+    QString m_sceneName;
+    QString m_basePath;
+    bool m_muted = false;
+    QVariantList m_pendingEntities;
+    bool m_waitingForProcedure = false;
+    QString m_awaitedProcedure;
+};
