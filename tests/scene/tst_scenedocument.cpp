@@ -1,0 +1,642 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "scenefixture.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sceneTest;
+
+class tst_SceneDocument : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void layers();
+    void hitTesting_data();
+    void hitTesting();
+    void dragAndDrop_data();
+    void dragAndDrop();
+    void skipAudioEntity();
+    void helpPage();
+    void entityColour_data();
+    void entityColour();
+    void courseValuesStayInsideStrings_data();
+    void courseValuesStayInsideStrings();
+    void frameAnimator_data();
+    void frameAnimator();
+    void shufflePosition();
+    void resets();
+    void shortPayloadsInTheDocument();
+    void soundPlaysToTheEnd();
+    void stopMediaEndsEverySound();
+    void unplayableSoundReportsFinished();
+    void muteReachesEveryPlayer();
+    void videoEndsWithFinishedVideo();
+    void stopMediaEndsVideo();
+
+private:
+    QString makePicture(const QString &name, const QColor &color);
+    QString makeSound(const QString &name, double seconds);
+    QString makeVideo(const QString &name, int frames);
+
+    QTemporaryDir m_dir;
+    QString m_base;
+};
+
+void tst_SceneDocument::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_base = m_dir.path() + QLatin1Char('/');
+}
+
+void tst_SceneDocument::init()
+{
+    watchScriptErrors();
+}
+
+void tst_SceneDocument::cleanup()
+{
+    QVERIFY2(scriptErrors().isEmpty(), qPrintable(scriptErrors().join(QLatin1Char('\n'))));
+}
+
+QString tst_SceneDocument::makePicture(const QString &name, const QColor &color)
+{
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(color);
+    const QString path = m_base + name;
+    return image.save(path) ? path : QString();
+}
+
+QString tst_SceneDocument::makeSound(const QString &name, double seconds)
+{
+    const QString path = m_base + name;
+    if (QFile::exists(path))
+        return path;
+    const bool made = runTool(QStringLiteral("sox"),
+        { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
+            QStringLiteral("1"), path, QStringLiteral("synth"), QString::number(seconds), QStringLiteral("sine"),
+            QStringLiteral("440") });
+    return made ? path : QString();
+}
+
+QString tst_SceneDocument::makeVideo(const QString &name, int frames)
+{
+    const QString path = m_base + name;
+    if (QFile::exists(path))
+        return path;
+    const QString pipeline
+        = QStringLiteral("videotestsrc num-buffers=%1 ! video/x-raw,width=64,height=48,framerate=30/1 "
+                         "! theoraenc ! oggmux ! filesink location=%2")
+              .arg(frames)
+              .arg(path);
+    const bool made
+        = runTool(QStringLiteral("gst-launch-1.0"), pipeline.split(QLatin1Char(' ')) << QStringLiteral("-q"));
+    return made ? path : QString();
+}
+
+void tst_SceneDocument::layers()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QCOMPARE(scene.canvas()->z(), 0.0);
+    const QStringList order { QStringLiteral("dynamicEntityLayer.z"), QStringLiteral("dynamicTextLayer.z"),
+        QStringLiteral("dynamicVideoLayer.z"), QStringLiteral("dynamicMenuLayer.z"),
+        QStringLiteral("dynamicAudioLayer.z") };
+    QList<double> z;
+    for (const QString &expression : order)
+        z << scene.eval(expression).toDouble();
+    QCOMPARE(z, QList<double>({ 1, 2, 3, 4, 200 }));
+    QObject *help = scene.object(QStringLiteral("helpSite"));
+    QVERIFY(!help->property("visible").toBool());
+    QCOMPARE(help->property("z").toDouble(), 299.0);
+}
+
+void tst_SceneDocument::hitTesting_data()
+{
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<QString>("hit");
+
+    QTest::newRow("only the low one") << QPoint(150, 150) << QStringLiteral("Low");
+    QTest::newRow("overlap goes to the higher z") << QPoint(250, 250) << QStringLiteral("High");
+    QTest::newRow("equal z: the later one is on top") << QPoint(650, 150) << QStringLiteral("Later");
+    QTest::newRow("left edge is outside") << QPoint(100, 150) << QString();
+    QTest::newRow("inactive entity is passed over") << QPoint(850, 150) << QStringLiteral("Below");
+    QTest::newRow("invisible entity is passed over") << QPoint(1050, 150) << QString();
+    QTest::newRow("menu button") << QPoint(1450, 50) << QStringLiteral("Menu");
+    QTest::newRow("nothing") << QPoint(800, 800) << QString();
+}
+
+void tst_SceneDocument::hitTesting()
+{
+    QFETCH(QPoint, point);
+    QFETCH(QString, hit);
+
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.view->addEntity(
+        entityElement(attrs("Name=Menu X=1400 Y=0 Width=100 Height=100")), true, QStringLiteral("top:800"));
+    auto box = [](const QString &name, int x, int y, int z) {
+        return QStringList { QStringLiteral("Name=") + name, QStringLiteral("X=%1").arg(x),
+            QStringLiteral("Y=%1").arg(y), QStringLiteral("Z=%1").arg(z), QStringLiteral("Width=200"),
+            QStringLiteral("Height=200") };
+    };
+    scene.addEntities({ box(QStringLiteral("High"), 200, 200, 5), box(QStringLiteral("Low"), 100, 100, 1),
+        box(QStringLiteral("Earlier"), 600, 100, 3), box(QStringLiteral("Later"), 600, 100, 3),
+        box(QStringLiteral("Below"), 800, 100, 1), box(QStringLiteral("Inactive"), 800, 100, 9),
+        box(QStringLiteral("Invisible"), 1000, 100, 1) });
+    scene.view->changeEntity(QStringLiteral("Inactive;_;StateActive;_;false"));
+    scene.view->changeEntity(QStringLiteral("Invisible;_;Opacity;_;0"));
+
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+    QTest::mouseClick(scene.view->quickView(), Qt::LeftButton, Qt::NoModifier, point);
+    QCOMPARE(clicked.size(), 1);
+    QCOMPARE(clicked.first().first().toString(), hit);
+    QCOMPARE(clicked.first().last().toBool(), true);
+}
+
+void tst_SceneDocument::dragAndDrop_data()
+{
+    QTest::addColumn<QPoint>("moveTo");
+    QTest::addColumn<bool>("dragged");
+    QTest::addColumn<QString>("target");
+
+    QTest::newRow("ten pixels is a click") << QPoint(160, 150) << false << QString();
+    QTest::newRow("eleven pixels is a drag") << QPoint(161, 150) << true << QString();
+    QTest::newRow("dropped on the target") << QPoint(550, 150) << true << QStringLiteral("Target");
+    // The target's z is above the dragged entity's: the drop is still on the target.
+    QTest::newRow("dropped on a higher target") << QPoint(950, 150) << true << QStringLiteral("HighTarget");
+}
+
+void tst_SceneDocument::dragAndDrop()
+{
+    QFETCH(QPoint, moveTo);
+    QFETCH(bool, dragged);
+    QFETCH(QString, target);
+
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=Piece X=100 Y=100 Z=2 Width=100 Height=100 DragDrop=True"),
+        attrs("Name=Target X=500 Y=100 Z=1 Width=100 Height=100"),
+        attrs("Name=HighTarget X=900 Y=100 Z=5 Width=100 Height=100") });
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+    QSignalSpy dropped(scene.view.get(), &WebView::dropEntity);
+
+    scene.view->sendTouch(QPoint(150, 150), true);
+    scene.view->sendTouchMove(moveTo);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.dragging")).toBool(), dragged);
+    scene.view->sendTouchMove(moveTo);
+    scene.view->sendTouch(moveTo, false);
+
+    // The click came with the press, and only then.
+    QCOMPARE(clicked.size(), 1);
+    QCOMPARE(clicked.first().first().toString(), QStringLiteral("Piece"));
+    QObject *piece = scene.object(QStringLiteral("Piece"));
+    if (dragged) {
+        QCOMPARE(piece->property("lastSetX").toDouble(), moveTo.x() - 50.0);
+        // The restore position is where it started.
+        QCOMPARE(piece->property("realX").toDouble(), 100.0);
+    } else {
+        QCOMPARE(piece->property("lastSetX").toDouble(), 100.0);
+    }
+    QCOMPARE(dropped.size(), target.isEmpty() ? 0 : 1);
+    if (!target.isEmpty())
+        QCOMPARE(dropped.first(), QVariantList({ QStringLiteral("Piece"), target, true }));
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.dragging")).toBool(), false);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.fingerDownPos[0]")).toInt(), -1);
+
+    scene.view->restoreEntityPos(QStringLiteral("Piece"));
+    QCOMPARE(piece->property("lastSetX").toDouble(), 100.0);
+}
+
+void tst_SceneDocument::skipAudioEntity()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=ENTITY_SkipAudio Width=100 Height=100") });
+    scene.view->playAudio(QStringLiteral("file:") + m_base + QStringLiteral("never.wav;_;1"));
+    QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 1);
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+    QTest::mouseClick(scene.view->quickView(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
+    QCOMPARE(clicked.size(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
+}
+
+void tst_SceneDocument::helpPage()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=Under Width=1600 Height=900") });
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+    scene.call("showHelpSite", QStringLiteral("Head;_;Body"));
+    QObject *help = scene.object(QStringLiteral("helpSite"));
+    QVERIFY(help->property("visible").toBool());
+
+    // Showing again replaces the texts and stays visible.
+    scene.call("showHelpSite", QStringLiteral("Head 2;_;Body 2"));
+    QCOMPARE(scene.object(QStringLiteral("displayHeadline"))->property("text").toString(), QStringLiteral("Head 2"));
+
+    auto *icon = qobject_cast<QQuickItem *>(scene.object(QStringLiteral("closeIcon")));
+    QVERIFY(icon);
+    QCOMPARE(icon->width(), 256.0);
+    QCOMPARE(icon->x(), 1600.0 - 256 - 40);
+    QCOMPARE(icon->y(), 30.0);
+
+    // Presses elsewhere and on the icon's very edge are swallowed and close nothing.
+    QTest::mouseClick(scene.view->quickView(), Qt::LeftButton, Qt::NoModifier, QPoint(400, 400));
+    scene.touch(int(icon->x()), int(icon->y() + 100));
+    QTest::qWait(400);
+    QVERIFY(help->property("visible").toBool());
+    QCOMPARE(help->property("opacity").toDouble(), 0.98);
+    QCOMPARE(clicked.size(), 0);
+
+    scene.touch(int(icon->x() + 1), int(icon->y() + 100));
+    QTRY_VERIFY_WITH_TIMEOUT(!help->property("visible").toBool(), 2000);
+    QCOMPARE(clicked.size(), 0);
+
+    // Open again after the fade: full opacity, and the scene below answers once it is closed.
+    scene.call("showHelpSite", QStringLiteral("Again;_;"));
+    QCOMPARE(help->property("opacity").toDouble(), 0.98);
+    QVERIFY(help->property("visible").toBool());
+}
+
+void tst_SceneDocument::entityColour_data()
+{
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QColor>("drawn");
+
+    const QColor background(0, 0, 255);
+    QTest::newRow("named colour is transparent") << QStringLiteral("red") << background;
+    QTest::newRow("hash colour") << QStringLiteral("#ff0000") << QColor(255, 0, 0);
+    QTest::newRow("broken hash colour is transparent") << QStringLiteral("#zz0000") << background;
+    QTest::newRow("no colour is transparent") << QString() << background;
+}
+
+void tst_SceneDocument::entityColour()
+{
+    QFETCH(QString, colour);
+    QFETCH(QColor, drawn);
+
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.view->setClearColor(QStringLiteral("0x0000ff"));
+    QStringList entity = attrs("Name=Box X=100 Y=100 Width=200 Height=200");
+    if (!colour.isNull())
+        entity << QStringLiteral("Color=") + colour;
+    scene.addEntities({ entity });
+    const QImage image = scene.grab();
+    QCOMPARE(image.pixelColor(200, 200).rgb(), drawn.rgb());
+    QCOMPARE(image.pixelColor(50, 50).rgb(), QColor(0, 0, 255).rgb());
+}
+
+void tst_SceneDocument::courseValuesStayInsideStrings_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("quotes") << QStringLiteral("A\"B") << QStringLiteral("say \"hi\"");
+    QTest::newRow("breaking out of the object")
+        << QStringLiteral("X\"\n}\nRectangle { objectName: \"Injected")
+        << QStringLiteral("\"; Component.onCompleted: mycanvas.canGoOn = false; //");
+    QTest::newRow("backslashes and line separators")
+        << QStringLiteral("C:\\dir\\") << QStringLiteral("one\u2028two\\\"");
+}
+
+void tst_SceneDocument::courseValuesStayInsideStrings()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ { QStringLiteral("Name=") + name, QStringLiteral("Text=") + text, QStringLiteral("Width=100"),
+        QStringLiteral("Height=100"), QStringLiteral("Filename=pic\".png") } });
+    scene.view->addEntity(
+        entityElement({ QStringLiteral("Name=") + name, QStringLiteral("Text=") + text }), true, QString());
+    scene.view->pngAnimate(name + QStringLiteral(";_;") + name + QStringLiteral(";_;none.txt;_;1"));
+    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children.length")).toInt(), 1);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicMenuLayer.children.length")).toInt(), 1);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children[0].objectName")).toString(), name);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[1].text")).toString(), text);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicMenuLayer.children[0].objectName")).toString(), name);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicPNGAnimationLayer.children[0].objectName")).toString(), name);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.canGoOn")).toBool(), true);
+    // Quotes in a file name stay part of the file name.
+    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[0].source")).toUrl().toLocalFile(),
+        m_base + QStringLiteral("pic\".png"));
+}
+
+void tst_SceneDocument::frameAnimator_data()
+{
+    QTest::addColumn<int>("repeat");
+    QTest::addColumn<bool>("target");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<bool>("stopsAlone");
+
+    QTest::newRow("repeat 1 stops at the first wrap")
+        << 1 << true << QStringList { QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("a") } << true;
+    QTest::newRow("repeat 2 runs twice") << 2 << true
+                                         << QStringList { QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("a"),
+                                                QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("a") }
+                                         << true;
+    QTest::newRow("repeat -1 cycles until stopped") << -1 << true << QStringList {} << false;
+    QTest::newRow("no target stops at once") << 1 << false << QStringList {} << true;
+}
+
+void tst_SceneDocument::frameAnimator()
+{
+    QFETCH(int, repeat);
+    QFETCH(bool, target);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, stopsAlone);
+
+    QStringList frames;
+    for (const QString &name : { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") }) {
+        frames << makePicture(name + QStringLiteral(".png"), Qt::white);
+        QVERIFY(!frames.last().isEmpty());
+    }
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=Walker Width=100 Height=100") });
+    QObject *image = nullptr;
+    for (QObject *child : scene.object(QStringLiteral("Walker"))->children()) {
+        if (!image && child->inherits("QQuickImage"))
+            image = child;
+    }
+    QVERIFY(image);
+    QSignalSpy changes(image, SIGNAL(sourceChanged(QUrl)));
+
+    const QString targetName = target ? QStringLiteral("Walker") : QStringLiteral("Nobody");
+    scene.call("pngAnimate",
+        QStringList { targetName, QStringLiteral("walk"), frames.join(QLatin1Char(',')), QString::number(repeat) }.join(
+            QStringLiteral(";_;")));
+    QObject *animator = scene.object(QStringLiteral("walk"));
+    QVERIFY(animator);
+    if (stopsAlone) {
+        QTRY_VERIFY_WITH_TIMEOUT(!animator->property("running").toBool(), 3000);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(changes.size() > 8, 3000);
+        QVERIFY(animator->property("running").toBool());
+        scene.view->stopPngAnimation(QStringLiteral("walk"));
+        QVERIFY(!animator->property("running").toBool());
+        return;
+    }
+    QStringList seen;
+    for (const QList<QVariant> &change : qAsConst(changes))
+        seen << QFileInfo(change.first().toUrl().toLocalFile()).completeBaseName();
+    QCOMPARE(seen, shown);
+}
+
+void tst_SceneDocument::shufflePosition()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QList<QStringList> entities;
+    for (const auto &entity : { qMakePair(QStringLiteral("A"), 100), qMakePair(QStringLiteral("B"), 300),
+             qMakePair(QStringLiteral("C"), 500) })
+        entities << QStringList { QStringLiteral("Name=") + entity.first, QStringLiteral("X=%1").arg(entity.second),
+            QStringLiteral("Y=%1").arg(entity.second + 1), QStringLiteral("Width=10"), QStringLiteral("Height=10") };
+    scene.addEntities(entities);
+    scene.view->shufflePosition(QStringLiteral("A;B;_;B;C;_;C;A;_;A;Nobody;_;C"));
+    auto position = [&](const QString &name) {
+        QObject *entity = scene.object(name);
+        return QPointF(entity->property("lastSetX").toDouble(), entity->property("lastSetY").toDouble());
+    };
+    QCOMPARE(position(QStringLiteral("A")), QPointF(100, 101));
+    QCOMPARE(position(QStringLiteral("B")), QPointF(500, 501));
+    QCOMPARE(position(QStringLiteral("C")), QPointF(300, 301));
+    // The exchange also moves the restore position.
+    QCOMPARE(scene.object(QStringLiteral("B"))->property("realX").toDouble(), 500.0);
+}
+
+void tst_SceneDocument::resets()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.view->addEntity(entityElement(attrs("Name=Menu Width=100 Height=100")), true, QString());
+    scene.addEntities({ attrs("Name=E X=500 Width=100 Height=100") });
+    scene.call("pngAnimate", QStringLiteral("E;_;anim;_;x.png;_;-1"));
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+
+    scene.view->subprojectReset();
+    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicPNGAnimationLayer.children.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicMenuLayer.children.length")).toInt(), 1);
+    scene.touch(50, 50);
+    QCOMPARE(clicked.size(), 0);
+    scene.view->resetWorkDone();
+    scene.touch(50, 50);
+    scene.touch(550, 50);
+    QCOMPARE(clicked.size(), 2);
+    QCOMPARE(clicked.at(0).first().toString(), QStringLiteral("Menu"));
+    QCOMPARE(clicked.at(1).first().toString(), QString());
+
+    scene.view->ignoreUserinput(QStringLiteral("true"));
+    scene.touch(50, 50);
+    QCOMPARE(clicked.size(), 2);
+    scene.view->ignoreUserinput(QStringLiteral("false"));
+
+    scene.view->projectReset();
+    QCOMPARE(scene.eval(QStringLiteral("dynamicMenuLayer.children.length")).toInt(), 0);
+    scene.view->resetWorkDone();
+    scene.touch(50, 50);
+    QCOMPARE(clicked.last().first().toString(), QString());
+}
+
+void tst_SceneDocument::shortPayloadsInTheDocument()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=A X=5 Width=10 Height=10") });
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+    QSignalSpy video(scene.view.get(), &WebView::finishedVideoSignal);
+    const QList<QPair<const char *, QVariant>> calls {
+        { "changeEntity", QStringLiteral("A") },
+        { "changeEntity", QStringLiteral("A;_;X") },
+        { "changeEntity", QStringLiteral("Nobody;_;X;_;9") },
+        { "changeMenuEntity", QStringLiteral("A;_;X;_;9") },
+        { "changeEntity", QStringLiteral("A;_;X;_;abc") },
+        { "changeEntity", QStringLiteral("A;_;Unknown;_;9") },
+        { "shufflePosition", QStringLiteral("A") },
+        { "shufflePosition", QString() },
+        { "actionVideoPlayer", QStringLiteral("play") },
+        { "actionVideoPlayer", QStringLiteral("play;_;Nobody") },
+        { "actionVideoPlayer", QStringLiteral("setsource;_;A;_;v.ogv") },
+        { "pngAnimate", QStringLiteral("A;_;x") },
+        { "restoreEntityPos", QStringLiteral("Nobody") },
+        { "stopPNGAnimation", QStringLiteral("Nobody") },
+        { "stopSpecificMedia", QStringLiteral("1") },
+        { "batchEntityInit", QVariantList { QVariantList { QStringLiteral("short") } } },
+        { "createMenuEntity", QVariantList {} },
+        { "receivedTouchEvent", QVariantList { 1 } },
+        { "receivedTouchEventUp", QVariant() },
+        { "receivedTouchMoveEvent", QVariantList {} },
+        { "move3DEntity", QString() },
+        { "animate", QString() },
+        { "createVideoPlayer", QString() },
+        { "createBubble", QString() },
+        { "activateSceneBorder", QString() },
+        { "paused", false },
+    };
+    for (const auto &call : calls)
+        scene.call(call.first, call.second);
+    QCOMPARE(scene.object(QStringLiteral("A"))->property("lastSetX").toDouble(), 5.0);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children.length")).toInt(), 1);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicMenuLayer.children.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.ignoreUInput")).toBool(), false);
+    QCOMPARE(clicked.size(), 0);
+    // A video without a file ends at once instead of leaving its script waiting.
+    scene.call("beginVideo", QStringLiteral(";_;"));
+    QCOMPARE(video.size(), 1);
+}
+
+void tst_SceneDocument::soundPlaysToTheEnd()
+{
+    if (!soundServerReachable())
+        QSKIP("No sound server: start one with tools/sound-server.sh and export what it prints");
+    const QString wav = makeSound(QStringLiteral("short.wav"), 0.3);
+    QVERIFY2(!wav.isEmpty(), "sox could not make a WAV file");
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QSignalSpy finished(scene.view.get(), &WebView::finishedAudioSignal);
+    const QString id = QUrl::fromLocalFile(wav).toString() + QStringLiteral(";_;1700000000000");
+    QElapsedTimer clock;
+    clock.start();
+    scene.view->playAudio(id);
+    QObject *player = scene.object(QStringLiteral("qmlaudioplayer-audioplayer_0"));
+    QVERIFY(player);
+    QVERIFY(finished.wait(10000));
+    QVERIFY2(clock.elapsed() >= 250, "finished before the sound could have played");
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toString(), id);
+    // It ended at the end of the media, not by an error.
+    QCOMPARE(player->property("status").toInt(), 7);
+    QCOMPARE(player->property("active").toBool(), false);
+    QTest::qWait(200);
+    QCOMPARE(finished.size(), 1);
+}
+
+void tst_SceneDocument::stopMediaEndsEverySound()
+{
+    if (!soundServerReachable())
+        QSKIP("No sound server: start one with tools/sound-server.sh and export what it prints");
+    const QString wav = makeSound(QStringLiteral("long.wav"), 20);
+    QVERIFY2(!wav.isEmpty(), "sox could not make a WAV file");
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QSignalSpy finished(scene.view.get(), &WebView::finishedAudioSignal);
+    const QStringList ids { QUrl::fromLocalFile(wav).toString() + QStringLiteral(";_;1"),
+        QUrl::fromLocalFile(wav).toString() + QStringLiteral(";_;2") };
+    for (const QString &id : ids)
+        scene.view->playAudio(id);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        scene
+            .eval(QStringLiteral(
+                "mainview.audioplayers.filter(function(p) { return p.playbackState === Audio.PlayingState; }).length"))
+            .toInt(),
+        2, 10000);
+    QCOMPARE(finished.size(), 0);
+
+    scene.view->stopMedia();
+    QCOMPARE(finished.size(), 2);
+    QCOMPARE(QStringList({ finished.at(0).first().toString(), finished.at(1).first().toString() }), ids);
+    QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
+    QTest::qWait(300);
+    QCOMPARE(finished.size(), 2);
+}
+
+void tst_SceneDocument::unplayableSoundReportsFinished()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QVERIFY(writeFile(
+        m_base + QStringLiteral("notasound.wav"), "<!DOCTYPE HTML PUBLIC>\n<html>\n<title>404 Not Found</title>\n"));
+    QSignalSpy finished(scene.view.get(), &WebView::finishedAudioSignal);
+    const QStringList ids { QUrl::fromLocalFile(m_base + QStringLiteral("missing.wav")).toString()
+            + QStringLiteral(";_;1"),
+        QUrl::fromLocalFile(m_base + QStringLiteral("notasound.wav")).toString() + QStringLiteral(";_;2"),
+        QStringLiteral(";_;3") };
+    for (const QString &id : ids)
+        scene.view->playAudio(id);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 10000);
+    QStringList reported;
+    for (const auto &signal : qAsConst(finished))
+        reported << signal.first().toString();
+    reported.sort();
+    QStringList expected = ids;
+    expected.sort();
+    QCOMPARE(reported, expected);
+    // Stopping later does not report them a second time.
+    scene.view->stopMedia();
+    QCOMPARE(finished.size(), 3);
+}
+
+void tst_SceneDocument::muteReachesEveryPlayer()
+{
+    const QString wav = makeSound(QStringLiteral("long.wav"), 20);
+    QVERIFY2(!wav.isEmpty(), "sox could not make a WAV file");
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    const QString url = QUrl::fromLocalFile(wav).toString();
+    scene.view->playAudio(url + QStringLiteral(";_;1"));
+    scene.view->toggleMute();
+    QVERIFY(scene.view->isMuted());
+    scene.view->playAudio(url + QStringLiteral(";_;2"));
+    const QString allMuted = QStringLiteral("mainview.audioplayers.every(function(p) { return p.muted; })");
+    const QString noneMuted = QStringLiteral("mainview.audioplayers.every(function(p) { return !p.muted; })");
+    QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 2);
+    QVERIFY(scene.eval(allMuted).toBool());
+    scene.view->toggleMute();
+    QVERIFY(!scene.view->isMuted());
+    QVERIFY(scene.eval(noneMuted).toBool());
+    scene.view->stopMedia();
+}
+
+void tst_SceneDocument::videoEndsWithFinishedVideo()
+{
+    const QString video = makeVideo(QStringLiteral("clip.ogv"), 15);
+    if (video.isEmpty())
+        QSKIP("gst-launch-1.0 with theoraenc and oggmux is needed to make a test video");
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QSignalSpy finished(scene.view.get(), &WebView::finishedVideoSignal);
+    scene.view->playVideo(QStringLiteral("clip.ogv;_;x"));
+    QCOMPARE(scene.eval(QStringLiteral("dynamicVideoLayer.children.length")).toInt(), 1);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.videoIsPlaying")).toBool(), true);
+    QVERIFY(finished.wait(15000));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicVideoLayer.children.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.videoIsPlaying")).toBool(), false);
+
+    // A file that cannot be played ends the same way.
+    scene.view->playVideo(QStringLiteral("missing.ogv;_;x"));
+    QVERIFY(finished.wait(15000));
+    QCOMPARE(finished.size(), 2);
+}
+
+void tst_SceneDocument::stopMediaEndsVideo()
+{
+    const QString video = makeVideo(QStringLiteral("long.ogv"), 600);
+    if (video.isEmpty())
+        QSKIP("gst-launch-1.0 with theoraenc and oggmux is needed to make a test video");
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QSignalSpy finished(scene.view.get(), &WebView::finishedVideoSignal);
+    scene.view->playVideo(QStringLiteral("long.ogv;_;x"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        scene.eval(QStringLiteral("dynamicVideoLayer.children[0].playbackState")).toInt(), 1, 10000);
+    QCOMPARE(finished.size(), 0);
+    scene.view->stopMedia();
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicVideoLayer.children.length")).toInt(), 0);
+    QTest::qWait(200);
+    QCOMPARE(finished.size(), 1);
+}
+
+QTEST_MAIN(tst_SceneDocument)
+#include "tst_scenedocument.moc"
