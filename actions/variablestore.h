@@ -46,10 +46,11 @@ QMutex &scriptMutex();
 bool setExternVariablePath(const QString &candidate);
 QString externVariablePath();
 
-// Assigns every key=value of the named section of an INI-style file, in file order, with every
-// "/" in a value turned into "\". Values are taken as written (no escapes, commas or inline
-// comments, since backslashes are path separators there); surrounding quotes are dropped.
-// False when the file does not open.
+// Assigns every key=value of the named section (exact name) of an INI-style file, in file order,
+// with every "/" in a value turned into "\". Values are taken as written, trimmed and without
+// surrounding quotes: backslashes are path separators there, not escapes, and commas and
+// semicolons are part of the text. Lines starting with ";" or "#" are comments. False when the
+// file does not open.
 bool assignIniSection(const QString &path, const QString &section);
 
 // The name "$SUBPROJECT" expands to. The provider is called on worker threads, so it must be
