@@ -220,13 +220,11 @@ void setSubProjectNameProvider(std::function<QString()> provider)
 
 QString subProjectName()
 {
-    std::function<QString()> provider;
-    {
-        Store &s = store();
-        QMutexLocker locker(&s.settingsLock);
-        provider = s.subProjectName;
-    }
-    return provider ? provider() : QString();
+    // Called under the lock: replacing the provider (when the project goes away) must wait
+    // for a call in progress.
+    Store &s = store();
+    QMutexLocker locker(&s.settingsLock);
+    return s.subProjectName ? s.subProjectName() : QString();
 }
 
 void clear()
