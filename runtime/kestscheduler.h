@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QMutex>
+#include <QVector>
+
+#include <memory>
+
+class kestObject;
+class QObject;
+
+// The process-wide state that decides which branch runs, which waits and which is dropped.
+// Every field is read and written under statSchedulerLock, and so are statRunningObject and
+// statScriptRunning (kestobject.h). The lock is never held while a tree executes or a thread
+// sleeps.
+extern QMutex statSchedulerLock;
+// A branch is waiting for the registered branch to end.
+extern bool statBranchWaiting;
+// Number handed to the latest waiting branch; never lowered, so no waiter can be left behind.
+extern int statWaitCounter;
+// PROCEDURE branches now running alongside the registered branch; waiters hold back while
+// it is above 0.
+extern int statProcedureRunning;
+// Roots of the branches now waiting. A root leaves this list (under the lock) before its tree
+// is deleted, so a newer branch may call endAll on it while holding the lock.
+extern QVector<kestObject *> statWaitingObjects;
+
+// Delivery of a branch's result to its owner (an entity or a sub-project). The result is handed
+// over on the worker thread while the GUI thread may be deleting the owner, so both sides take
+// one lock: a branch calls the owner only while the owner is attached, and detach() waits for
+// a call in progress.
+class kestOwnerLink
+{
+public:
+    // The link of owner, created on first use; detached at the latest when the owner's QObject
+    // part is destroyed.
+    static std::shared_ptr<kestOwnerLink> of(QObject *owner);
+    // Ends every delivery to owner; returns once no branch is calling it any more.
+    static void detach(QObject *owner);
+
+    // Runs deliver() under the delivery lock if the owner is still attached.
+    template<typename Fn>
+    void deliver(Fn deliver)
+    {
+        QMutexLocker locker(&deliveryLock());
+        if (m_attached)
+            deliver();
+    }
+
+private:
+    static QMutex &deliveryLock();
+    bool m_attached = true; // guarded by deliveryLock()
+};

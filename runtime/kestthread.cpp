@@ -1,0 +1,264 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kestthread.h"
+
+#include "kestlog.h"
+#include "kestobject.h"
+#include "kestscheduler.h"
+#include "scriptbuilder.h"
+#include "valueactions.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+
+#include <climits>
+
+namespace {
+
+// Every kestThread in existence; guarded by statSchedulerLock.
+QSet<kestThread *> &liveThreads()
+{
+    static QSet<kestThread *> threads;
+    return threads;
+}
+
+// Makes root the registered running branch. Call with statSchedulerLock held.
+void registerRunning(kestObject *root, int number)
+{
+    statRunningObject = root;
+    statBranchWaiting = false;
+    statScriptRunning = true;
+    // Lowering the counter would strand a younger waiter whose number is above it until
+    // some later branch happened to wait.
+    statWaitCounter = qMax(statWaitCounter, number);
+}
+
+void log(const QString &line)
+{
+    qCDebug(lcRuntime).noquote() << line;
+}
+
+} // namespace
+
+kestThread::kestThread(const QDomElement &script, Prio prio, const QString &name, std::shared_ptr<kestOwnerLink> link)
+    : m_script(script)
+    , m_prio(prio)
+    , m_name(name)
+    , m_link(std::move(link))
+{
+    QMutexLocker locker(&statSchedulerLock);
+    liveThreads().insert(this);
+}
+
+kestThread::~kestThread()
+{
+    // Only ever deleted after its body ended; this returns at once then.
+    wait();
+    QMutexLocker locker(&statSchedulerLock);
+    liveThreads().remove(this);
+}
+
+void kestThread::run()
+{
+    kestObject *root = kestScriptBuilder::buildScript(m_script);
+    if (root && qobject_cast<ActionList *>(root) && !root->hasChildren) {
+        log(QStringLiteral("Empty Actionlist, throw away!"));
+        delete root;
+        bodyDone();
+        return;
+    }
+    if (!root) {
+        log(QStringLiteral("Found no RootObject?! Error!!"));
+        bodyDone();
+        return;
+    }
+    root->prio = m_prio;
+
+    int number = 0;
+    switch (decide(root, &number)) {
+    case Start::Skipped:
+        break;
+    case Start::Alongside:
+        // A hover beside a recording: runs unregistered, its result is of no interest.
+        root->execute();
+        break;
+    case Start::Procedure:
+        log(QStringLiteral("Thread: Prio Procedure: Run Begin"));
+        root->execute();
+        log(QStringLiteral("Thread: Prio Procedure: Run END"));
+        deliverResult();
+        {
+            QMutexLocker locker(&statSchedulerLock);
+            --statProcedureRunning;
+        }
+        break;
+    case Start::Wait: {
+        waitForTurn(number);
+        bool registered = false;
+        {
+            // Leaving the waiting list and registering in one step: a newcomer in between
+            // would otherwise see neither and could not stop this branch.
+            QMutexLocker locker(&statSchedulerLock);
+            statWaitingObjects.removeOne(root);
+            registered = !root->skipObject.load();
+            if (registered)
+                registerRunning(root, number);
+            else if (statWaitingObjects.isEmpty())
+                statBranchWaiting = false; // nobody is left waiting: newcomers need not queue
+        }
+        if (registered)
+            runRegistered(root);
+        break;
+    }
+    case Start::Registered:
+        runRegistered(root);
+        break;
+    }
+
+    {
+        QMutexLocker locker(&statSchedulerLock);
+        m_root = nullptr;
+    }
+    delete root;
+    bodyDone();
+}
+
+kestThread::Start kestThread::decide(kestObject *root, int *number)
+{
+    QMutexLocker locker(&statSchedulerLock);
+    m_root = root;
+    if (m_stopRequested)
+        root->skipObject = true;
+
+    kestObject *running = statScriptRunning.load() ? statRunningObject.load() : nullptr;
+    const Prio runningPrio = running ? running->prio.load() : LEAVE;
+    // Two newcomers of lower priority are let through: a hover beside a recording runs at
+    // once, and a click cuts short the wait of a procedure that was registered alone.
+    const bool hoverBesideRecord = running && runningPrio == RECORD && m_prio == SELECT;
+    const bool clickOnProcedure = running && runningPrio == PROCEDURE && m_prio == CLICK;
+    if (running && runningPrio > m_prio && !hoverBesideRecord && !clickOnProcedure)
+        root->skipObject = true;
+
+    if (root->skipObject.load())
+        return Start::Skipped;
+    if (!statScriptRunning.load() && !statBranchWaiting) {
+        registerRunning(root, 0);
+        return Start::Registered;
+    }
+    if (hoverBesideRecord)
+        return Start::Alongside;
+    if (m_prio == PROCEDURE) {
+        log(QStringLiteral("Thread: Prio Procedure!"));
+        ++statProcedureRunning;
+        return Start::Procedure;
+    }
+
+    statBranchWaiting = true;
+    *number = ++statWaitCounter;
+    log(QStringLiteral("Index: ") + QString::number(*number));
+    // endAll is called with the lock held: no root in the scheduler state can be deleted
+    // by its own thread meanwhile.
+    const QVector<kestObject *> waiting = statWaitingObjects;
+    for (kestObject *waiter : waiting)
+        kestObject::endAllOn(waiter, m_prio);
+    statWaitingObjects.append(root);
+    kestObject::endAllOn(statRunningObject.load(), m_prio);
+    return Start::Wait;
+}
+
+void kestThread::waitForTurn(int number)
+{
+    for (;;) {
+        {
+            QMutexLocker locker(&statSchedulerLock);
+            if (m_stopRequested)
+                break;
+            if (!statScriptRunning.load() && statProcedureRunning == 0 && statWaitCounter >= number)
+                break;
+        }
+        QThread::msleep(10);
+    }
+    QThread::msleep(10);
+}
+
+void kestThread::runRegistered(kestObject *root)
+{
+    root->execute();
+    QMutexLocker locker(&statSchedulerLock);
+    log(QStringLiteral("BranchManager::run::Thread -> Finished"));
+    if (statRunningObject.load() == root) {
+        statScriptRunning = false;
+        statRunningObject = nullptr;
+    }
+}
+
+void kestThread::deliverResult()
+{
+    if (m_link)
+        m_link->deliver([this] { emit resultReady(m_name); });
+    else
+        emit resultReady(m_name);
+}
+
+void kestThread::bodyDone()
+{
+    QMutexLocker locker(&m_lifeLock);
+    m_bodyDone = true;
+    // Posted to the GUI thread, where this object lives; QThread waits for the last steps
+    // of the finishing thread before it is destroyed.
+    if (m_disowned)
+        deleteLater();
+}
+
+void kestThread::disown()
+{
+    QMutexLocker locker(&m_lifeLock);
+    if (!m_bodyDone) {
+        m_disowned = true;
+        return;
+    }
+    locker.unlock();
+    delete this;
+}
+
+bool kestThread::shutdownAll(int msecs)
+{
+    QList<kestThread *> threads;
+    {
+        QMutexLocker locker(&statSchedulerLock);
+        threads = liveThreads().values();
+        for (kestThread *thread : threads) {
+            thread->m_stopRequested = true;
+            if (kestObject *root = thread->m_root) {
+                root->skipObject = true;
+                emit root->loopStop();
+            }
+        }
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    bool allEnded = true;
+    for (kestThread *thread : threads) {
+        unsigned long budget = ULONG_MAX;
+        if (msecs >= 0)
+            budget = static_cast<unsigned long>(qMax<qint64>(0, msecs - clock.elapsed()));
+        if (!thread->wait(budget))
+            allEnded = false;
+    }
+
+    // Disowned threads that ended would otherwise wait for the GUI event loop to delete them.
+    for (kestThread *thread : threads) {
+        QMutexLocker locker(&thread->m_lifeLock);
+        if (thread->m_disowned && thread->m_bodyDone) {
+            locker.unlock();
+            delete thread;
+        }
+    }
+    return allEnded;
+}
+
+int kestThread::liveCount()
+{
+    QMutexLocker locker(&statSchedulerLock);
+    return liveThreads().size();
+}
