@@ -13,8 +13,7 @@ kestBranchManager::kestBranchManager(QObject *owner, const QDomElement &script, 
     , m_script(script)
     , m_name(name)
     , m_link(kestOwnerLink::of(owner))
-{
-}
+{ }
 
 kestBranchManager::~kestBranchManager()
 {
@@ -22,7 +21,6 @@ kestBranchManager::~kestBranchManager()
         return;
     emit breakall();
     qCDebug(lcRuntime).noquote() << QStringLiteral("Delete while thread is active?");
-    disconnect(m_thread, nullptr, this, nullptr);
     std::exchange(m_thread, nullptr)->disown();
 }
 

@@ -39,8 +39,7 @@ public:
     static void detach(QObject *owner);
 
     // Runs deliver() under the delivery lock if the owner is still attached.
-    template<typename Fn>
-    void deliver(Fn deliver)
+    template <typename Fn> void deliver(Fn deliver)
     {
         QMutexLocker locker(&deliveryLock());
         if (m_attached)

@@ -47,7 +47,7 @@ signals:
     void resultReady(QString result);
 
 public slots:
-    void breakAll() {}
+    void breakAll() { }
 
 protected:
     void run() override;
