@@ -10,6 +10,8 @@
 #include <QQuickItem>
 #include <QQuickView>
 #include <QTextStream>
+#include <QTouchEvent>
+#include <QWindow>
 #include <QUrl>
 #include <QWidget>
 
@@ -429,6 +431,35 @@ void WebView::sendTouchMove(const QPoint &scenePoint)
 {
     const QVariantList point { scenePoint.x(), scenePoint.y() };
     callScene(QStringLiteral("receivedTouchMoveEvent"), point);
+}
+
+QPoint WebView::touchToScene(const QSize &window, const QSize &container, const QPointF &position, bool logOffsets)
+{
+    const int offX = (window.width() - container.width()) / 2;
+    const int offY = (window.height() - container.height()) / 2;
+    if (logOffsets)
+        qCDebug(lcScene).noquote() << QStringLiteral("VerschX: ") + QString::number(offX) + QStringLiteral(" and VerschY: ")
+                + QString::number(offY);
+    // Whole multiples only, as the scene expects; an empty container counts as the window.
+    const int scaleX = container.width() > 0 ? qMax(1, window.width() / container.width()) : 1;
+    const int scaleY = container.height() > 0 ? qMax(1, window.height() / container.height()) : 1;
+    return QPoint(scaleX * int(position.x() - offX), scaleY * int(position.y() - offY));
+}
+
+void WebView::sendTouch(QTouchEvent *event, bool down)
+{
+    if (event->touchPoints().isEmpty() || !m_container)
+        return;
+    const QSize window = event->window() ? event->window()->size() : m_host->size();
+    sendTouch(touchToScene(window, m_container->size(), event->touchPoints().first().pos(), true), down);
+}
+
+void WebView::sendTouchMove(QTouchEvent *event)
+{
+    if (event->touchPoints().isEmpty() || !m_container)
+        return;
+    const QSize window = event->window() ? event->window()->size() : m_host->size();
+    sendTouchMove(touchToScene(window, m_container->size(), event->touchPoints().first().pos(), false));
 }
 
 void WebView::finishedLoading()

@@ -11,6 +11,9 @@ class QDomElement;
 class QPoint;
 class QQuickItem;
 class QQuickView;
+class QSize;
+class QPointF;
+class QTouchEvent;
 class QWidget;
 
 // The bridge between the script runtime and the Qt Quick scene: shows the scene document
@@ -90,6 +93,12 @@ public:
     // A touch at a point of the scene view (pixels): down or up, and a move.
     void sendTouch(const QPoint &scenePoint, bool down);
     void sendTouchMove(const QPoint &scenePoint);
+    // A touch event of the main window: its first point, converted into the scene's pixels.
+    void sendTouch(QTouchEvent *event, bool down);
+    void sendTouchMove(QTouchEvent *event);
+    // Where a touch at position (in the window) lands in a scene container of that size
+    // centred in a window of that size. logOffsets writes the offsets to the debug log.
+    static QPoint touchToScene(const QSize &window, const QSize &container, const QPointF &position, bool logOffsets);
 
 signals:
     void clickedEntity(QString name, bool searchMenuBars);

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "coursecatalogue.h"
+
+#include <QFile>
+
+namespace kestCatalogue {
+
+namespace {
+struct Language
+{
+    const char *code;
+    const char *title;
+};
+const Language kLanguages[] = {
+    { "ger", "TAVELO German Version" },     { "eng", "TAVELO English Version" },
+    { "bg", "TAVELO Bulgarian Version" },   { "cz", "TAVELO Czech Version" },
+    { "lit", "TAVELO Lithuanian Version" }, { "lat", "TAVELO Latvian Version" },
+};
+}
+
+QString titleForCode(const QString &code)
+{
+    if (code == QLatin1String("exit"))
+        return QStringLiteral("Quit");
+    for (const Language &language : kLanguages) {
+        if (code == QLatin1String(language.code))
+            return QLatin1String(language.title);
+    }
+    return QString();
+}
+
+QString codeForTitle(const QString &title)
+{
+    for (const Language &language : kLanguages) {
+        if (title == QLatin1String(language.title))
+            return QLatin1String(language.code);
+    }
+    return QString();
+}
+
+QDomDocument read(const QString &path)
+{
+    QDomDocument catalogue(QStringLiteral("list"));
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        catalogue.setContent(&file);
+    return catalogue;
+}
+
+QStringList offeredTitles(const QDomDocument &catalogue)
+{
+    QStringList titles;
+    const QDomElement root = catalogue.documentElement();
+    for (QDomElement course = root.firstChildElement(QStringLiteral("project")); !course.isNull();
+         course = course.nextSiblingElement(QStringLiteral("project")))
+        titles << course.attribute(QStringLiteral("Name"));
+    return titles;
+}
+
+QDomElement findCourse(const QDomDocument &catalogue, const QString &title)
+{
+    const QDomElement root = catalogue.documentElement();
+    for (QDomElement course = root.firstChildElement(QStringLiteral("project")); !course.isNull();
+         course = course.nextSiblingElement(QStringLiteral("project"))) {
+        if (course.attribute(QStringLiteral("Name")) == title)
+            return course;
+    }
+    return QDomElement();
+}
+
+QList<QDomElement> parts(const QDomElement &course)
+{
+    QList<QDomElement> found;
+    for (QDomElement part = course.firstChildElement(QStringLiteral("part")); !part.isNull();
+         part = part.nextSiblingElement(QStringLiteral("part"))) {
+        if (part.hasAttribute(QStringLiteral("Url")))
+            found << part;
+    }
+    return found;
+}
+
+QString partFileName(const QString &url)
+{
+    return url.section(QLatin1Char('/'), -1);
+}
+
+} // namespace kestCatalogue

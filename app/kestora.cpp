@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "kestora.h"
+
+#include "coursecatalogue.h"
+#include "deployment.h"
+#include "kestapplication.h"
+#include "kesteventfilter.h"
+#include "kestlog.h"
+#include "kestproject.h"
+#include "kestselect.h"
+#include "kestthread.h"
+#include "ui_kestora.h"
+#include "variablestore.h"
+#include "webview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProgressBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdlib>
+
+using kestVariables::assignVariable;
+using kestVariables::variableValue;
+
+namespace {
+
+void logLine(const QString &line)
+{
+    qCDebug(lcApp).noquote() << line;
+}
+
+QString settingsPath()
+{
+    return kestApplication::joinPath(variableValue(QStringLiteral("INIPATH")), QStringLiteral("Tavelo.ini"));
+}
+
+// How long start-up waits for the connectivity probe before it counts as offline; a network
+// that swallows packets must not freeze the start.
+constexpr int ProbeTimeoutMs = 5000;
+
+} // namespace
+
+Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+    , m_application(application)
+    , m_ui(new Ui::KestoraClass)
+{
+    logLine(QStringLiteral("Started the Application!1"));
+    logLine(QStringLiteral("Started the Application!2"));
+
+    m_kestApp = new kestApplication;
+    m_project = new kestProject(this);
+    m_kestApp->setMainWindow(this);
+    m_kestApp->setProject(m_project);
+    logLine(QStringLiteral("Started the Application!3"));
+
+    m_lastBackPress = QDateTime::currentDateTime();
+    m_touching = false;
+    m_ui->setupUi(this);
+
+    prepareUserFolder();
+    m_project->loadGlobalSettings();
+
+    // The catalogue phase. Fetching the server's catalogue and course files is not part of this
+    // player yet: online or not, the start works from the local catalogue.
+    m_online = checkConnection();
+    logLine(QStringLiteral("Verbindung Hergestellt? ") + (m_online ? QStringLiteral("Ja") : QStringLiteral("Nein")));
+    const QString localCatalogue = m_userFolder + QStringLiteral("tavelo.xml");
+    if (m_online || QFile::exists(localCatalogue)) {
+        const QDomDocument catalogue = kestCatalogue::read(localCatalogue);
+        chooseCourse();
+        m_progress.setLanguage(m_languageCode);
+        m_progress.show();
+        const QDomElement course = kestCatalogue::findCourse(catalogue, m_courseTitle);
+        if (!course.isNull())
+            installCourse(course);
+        m_progress.hide();
+    }
+
+    rememberChoice();
+    logLine(QStringLiteral("Projectpath ist: ") + m_kestApp->projectPath());
+
+    if (QFile::exists(m_mainProjectFile) || m_online)
+        startCourse();
+    else
+        QTimer::singleShot(7500, application, &QCoreApplication::quit);
+}
+
+Kestora::~Kestora()
+{
+    // No script may outlive the objects it reaches through the application object.
+    emit m_kestApp->exitAll();
+    kestThread::shutdownAll(10000);
+    if (m_eventFilter) {
+        m_application->removeEventFilter(m_eventFilter);
+        delete m_eventFilter;
+    }
+    delete m_project;
+    m_project = nullptr;
+    delete m_kestApp;
+}
+
+void Kestora::prepareUserFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder = documents + QStringLiteral("/Tavelo");
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    m_userFolder = documents + QStringLiteral("/Tavelo/");
+
+    assignVariable(QStringLiteral("USERPATH"), m_userFolder);
+    assignVariable(QStringLiteral("INIPATH"), m_userFolder);
+    for (const char *name : { "%REPEAT", "%NEXT", "%PREVIOUS", "%RETURN", "%JOYSTICK" })
+        assignVariable(QLatin1String(name), QStringLiteral("0"));
+
+    installSettingsFile();
+    assignVariable(QStringLiteral("DEVICE"), QStringLiteral("windows"));
+
+    m_courseFolder = QFileInfo::exists(m_userFolder) ? m_userFolder : QString();
+    m_mainProjectFile = m_courseFolder + QStringLiteral("tavelo.avx");
+    m_kestApp->setProjectPath(m_courseFolder);
+}
+
+void Kestora::installSettingsFile()
+{
+    QFile defaults(QStringLiteral("://Resources/tavelo.ini"));
+    if (!defaults.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    const QString target = settingsPath();
+    // The learner's settings are never overwritten, even when keys are missing.
+    if (QFileInfo::exists(target))
+        return;
+    QFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    QTextStream in(&defaults);
+    QTextStream out(&file);
+    while (!in.atEnd()) {
+        QString word;
+        in >> word;
+        if (!word.isEmpty())
+            out << word << '\n';
+    }
+}
+
+bool Kestora::checkConnection()
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(kestDeployment::current().probeUrl));
+    QNetworkReply *reply = manager.get(request);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ProbeTimeoutMs, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    const bool online = reply->isFinished() && reply->bytesAvailable() > 0;
+    reply->abort();
+    delete reply;
+    return online;
+}
+
+void Kestora::chooseCourse()
+{
+    KestSelect dialog;
+    const QString remembered = variableValue(QStringLiteral("defaultLoadCourse"));
+    const bool ask = remembered.contains(QLatin1String("###start###")) || remembered.contains(QLatin1String("###debug###"))
+        || remembered.isEmpty();
+    if (ask) {
+        dialog.showMaximized();
+        dialog.exec();
+        m_languageCode = dialog.selectedCode();
+        m_courseTitle = kestCatalogue::titleForCode(m_languageCode);
+        logLine(QStringLiteral("selectedCourseName: ") + m_courseTitle);
+        if (m_courseTitle == QLatin1String("Quit")) {
+            logLine(QStringLiteral("Quit"));
+            std::exit(0);
+        }
+        return;
+    }
+    m_courseTitle = remembered;
+    m_mainProjectFile = variableValue(QStringLiteral("defaultLoadCoursePath"));
+    m_courseFolder = m_mainProjectFile.left(m_mainProjectFile.lastIndexOf(QLatin1Char('/'))) + QLatin1Char('/');
+    // The remembered course's files live in its own folder, not in the user folder.
+    assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
+    m_kestApp->setProjectPath(m_courseFolder);
+    logLine(QStringLiteral("selectedCourseName: ") + m_courseTitle);
+    m_languageCode = kestCatalogue::codeForTitle(m_courseTitle);
+}
+
+void Kestora::installCourse(const QDomElement &course)
+{
+    m_courseFolder = kestApplication::joinPath(m_userFolder, course.attribute(QStringLiteral("Folder"))) + QLatin1Char('/');
+    assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
+    m_kestApp->setProjectPath(m_courseFolder);
+    QDir().mkpath(m_courseFolder);
+    m_progress.overallBar()->setMinimum(0);
+    for (const QDomElement &part : kestCatalogue::parts(course)) {
+        const QString partFile = m_courseFolder + kestCatalogue::partFileName(part.attribute(QStringLiteral("Url")));
+        if (part.attribute(QStringLiteral("main")) == QLatin1String("True"))
+            m_mainProjectFile = partFile;
+    }
+    m_variablesFilePath = m_courseFolder + QStringLiteral("variables_win.txt");
+}
+
+void Kestora::rememberChoice()
+{
+    if (!variableValue(QStringLiteral("defaultLoadCourse")).contains(QLatin1String("###start###")))
+        return;
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("User/defaultLoadCourse"), m_courseTitle);
+    settings.setValue(QStringLiteral("User/defaultLoadCoursePath"), m_mainProjectFile);
+}
+
+void Kestora::startCourse()
+{
+    if (m_project->loadProject(m_mainProjectFile))
+        m_ui->label->hide();
+    logLine(QStringLiteral("Successfully loaded First xml!"));
+    m_project->loadExternVariables(m_kestApp->projectPath() + QStringLiteral("variables_win.txt"));
+    m_project->setDataFolder(m_courseFolder);
+
+    QWidget *central = centralWidget();
+    central->setAttribute(Qt::WA_AcceptTouchEvents);
+    central->setWindowTitle(QString());
+    central->setMouseTracking(true);
+    setMouseTracking(true);
+    central->installEventFilter(this);
+
+    m_eventFilter = new kestEventFilter;
+    m_application->installEventFilter(m_eventFilter);
+    connect(m_eventFilter, &kestEventFilter::paused, this, &Kestora::deactivateApp);
+    connect(m_eventFilter, &kestEventFilter::resume, this, &Kestora::activateApp);
+
+    setWindowTitle(QStringLiteral("Tavelo"));
+    repaint();
+}
+
+void Kestora::deactivateApp()
+{
+    if (!m_paused)
+        m_paused = true;
+}
+
+void Kestora::activateApp()
+{
+    if (m_paused)
+        m_paused = false;
+}
+
+void Kestora::warningAusgabe(QString text)
+{
+    logLine(QStringLiteral("Warning ausgabe: ") + text);
+    if (text.contains(QLatin1String("Error downloading file:")))
+        m_downloadError = true;
+    QMessageBox::warning(nullptr, QString(), QStringLiteral("Ausgabe: ") + text, QMessageBox::Ok);
+}
+
+bool Kestora::event(QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Back) {
+        const QDateTime now = QDateTime::currentDateTime();
+        if (m_lastBackPress.msecsTo(now) < 2000)
+            m_application->quit();
+        m_lastBackPress = now;
+        m_project->runScriptSlot(m_project->currentIndex() != 0 ? 4 : 7);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void Kestora::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (m_project && m_project->webView())
+        m_project->webView()->fitToHost();
+}
+
+bool Kestora::eventFilter(QObject *watched, QEvent *event)
+{
+    WebView *bridge = m_project ? m_project->webView() : nullptr;
+    switch (event->type()) {
+    case QEvent::TouchBegin:
+        m_touching = true;
+        if (bridge)
+            bridge->sendTouch(static_cast<QTouchEvent *>(event), true);
+        logLine(QStringLiteral("Touch"));
+        return true;
+    case QEvent::TouchUpdate:
+        if (m_touching && bridge)
+            bridge->sendTouchMove(static_cast<QTouchEvent *>(event));
+        return true;
+    case QEvent::TouchEnd:
+        m_touching = false;
+        if (bridge)
+            bridge->sendTouch(static_cast<QTouchEvent *>(event), false);
+        return true;
+    default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+}

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "kestprogress.h"
+
+#include <QDateTime>
+#include <QDomElement>
+#include <QMainWindow>
+
+#include <memory>
+
+class QApplication;
+class kestApplication;
+class kestEventFilter;
+class kestProject;
+
+namespace Ui {
+class KestoraClass;
+}
+
+// The player's main window. Its constructor runs the whole start-up: user folder and settings
+// file, start-up variables, course choice, installation, and the load of the course's main
+// project document, whose scene it then shows for the rest of the run.
+class Kestora : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit Kestora(QApplication *application, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~Kestora() override;
+
+    Q_INVOKABLE kestProject *getProject() const { return m_project; }
+
+    bool isOnline() const { return m_online; }
+    bool downloadError() const { return m_downloadError; }
+    bool isPaused() const { return m_paused; }
+    QString userFolder() const { return m_userFolder; }
+    QString courseFolder() const { return m_courseFolder; }
+    QString mainProjectFile() const { return m_mainProjectFile; }
+    QString courseTitle() const { return m_courseTitle; }
+    QString languageCode() const { return m_languageCode; }
+    KestProgress *progressWindow() { return &m_progress; }
+
+public slots:
+    void deactivateApp();
+    void activateApp();
+    void warningAusgabe(QString text);
+
+protected:
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void prepareUserFolder();
+    void installSettingsFile();
+    bool checkConnection();
+    void chooseCourse();
+    void installCourse(const QDomElement &course);
+    void rememberChoice();
+    void startCourse();
+
+    KestProgress m_progress;
+    bool m_downloadError = false;
+    QString m_variablesFilePath;
+    QDateTime m_lastBackPress;
+    QApplication *m_application;
+    std::unique_ptr<Ui::KestoraClass> m_ui;
+    kestApplication *m_kestApp = nullptr;
+    kestProject *m_project = nullptr;
+    bool m_paused = false;
+    bool m_touching = false; // between a touch begin and the next touch end
+    kestEventFilter *m_eventFilter = nullptr;
+
+    // Start-up state.
+    bool m_online = false;
+    QString m_userFolder;
+    QString m_courseFolder;
+    QString m_mainProjectFile;
+    QString m_courseTitle;
+    QString m_languageCode;
+};
