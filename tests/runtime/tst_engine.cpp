@@ -21,104 +21,77 @@
 
 namespace {
 
-// What the probes and owners did, in order, from every thread.
-struct Journal
+QString operator""_q(const char *text, size_t size)
 {
-    static QMutex lock;
-    static QStringList events;
+    return QString::fromLatin1(text, int(size));
+}
 
-    static void add(const QString &event)
+// What probes, owners and the engine's debug lines showed, from every thread, and which
+// holds the test has released.
+struct Probe
+{
+    QMutex lock;
+    QStringList events;
+    QStringList logs;
+    QSet<QString> released;
+    bool releaseAll = false;
+    QHash<QString, bool> registered; // per mark: its branch was the registered one
+    QtMessageHandler previousHandler = nullptr;
+
+    void add(const QString &event)
     {
         QMutexLocker locker(&lock);
         events << event;
     }
-    static QStringList all()
+    QStringList all()
     {
         QMutexLocker locker(&lock);
         return events;
     }
-    static bool has(const QString &event) { return all().contains(event); }
-    static int indexOf(const QString &event) { return all().indexOf(event); }
-    static int count(const QString &event) { return all().count(event); }
-};
-QMutex Journal::lock;
-QStringList Journal::events;
-
-// Holds released by the test, by tag.
-struct Gates
-{
-    static QMutex lock;
-    static QSet<QString> released;
-    static bool all;
-
-    static void release(const QString &tag)
+    bool has(const QString &event) { return all().contains(event); }
+    bool wasRegistered(const QString &mark)
+    {
+        QMutexLocker locker(&lock);
+        return registered.value(mark);
+    }
+    int at(const QString &event) { return all().indexOf(event); }
+    int logCount(const QString &line)
+    {
+        QMutexLocker locker(&lock);
+        return logs.count(line);
+    }
+    void release(const QString &tag)
     {
         QMutexLocker locker(&lock);
         released.insert(tag);
     }
-    static void releaseAll()
+    bool isReleased(const QString &tag)
     {
         QMutexLocker locker(&lock);
-        all = true;
+        return releaseAll || released.contains(tag);
     }
-    static bool isReleased(const QString &tag)
+    void reset()
     {
         QMutexLocker locker(&lock);
-        return all || released.contains(tag);
-    }
-    static void reset()
-    {
-        QMutexLocker locker(&lock);
+        events.clear();
+        logs.clear();
         released.clear();
-        all = false;
+        registered.clear();
+        releaseAll = false;
     }
-};
-QMutex Gates::lock;
-QSet<QString> Gates::released;
-bool Gates::all = false;
+} probe;
 
-// The debug lines of the engine, captured from every thread.
-struct Logs
+void captureLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    static QMutex lock;
-    static QStringList lines;
-    static QtMessageHandler previous;
+    if (type != QtDebugMsg)
+        return probe.previousHandler(type, context, message);
+    QMutexLocker locker(&probe.lock);
+    probe.logs << message;
+}
 
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type != QtDebugMsg) {
-            previous(type, context, message);
-            return;
-        }
-        QMutexLocker locker(&lock);
-        lines << message;
-    }
-    static QStringList all()
-    {
-        QMutexLocker locker(&lock);
-        return lines;
-    }
-    static int count(const QString &line) { return all().count(line); }
-    static int countStartingWith(const QString &prefix)
-    {
-        int n = 0;
-        for (const QString &line : all())
-            n += line.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-    static void clear()
-    {
-        QMutexLocker locker(&lock);
-        lines.clear();
-    }
-};
-QMutex Logs::lock;
-QStringList Logs::lines;
-QtMessageHandler Logs::previous = nullptr;
-
-// Waits in a local event loop, as the media actions do, until the root's loopStop() (unless the
-// element says stop="ignore") or until the test releases its tag. Journal: "start:TAG" once it
-// listens, then "stop:TAG" or "release:TAG".
+// Waits in a local event loop, as media actions do, until the root's loopStop() (unless
+// stop="ignore") or until the test releases its name. Events: "start:NAME" once it listens,
+// then "stop:NAME" or "release:NAME".
 class TestHold : public kestObject
 {
     Q_OBJECT
@@ -127,26 +100,24 @@ public:
     {
         if (!passesSkipTest())
             return QString();
-        const QString tag = objectName();
         QEventLoop loop;
         QString how;
-        if (element.attribute(QStringLiteral("stop")) != QLatin1String("ignore")) {
+        if (element.attribute("stop"_q) != "ignore"_q)
             connect(root(), &kestObject::loopStop, &loop, [&] {
-                how = QStringLiteral("stop");
+                how = "stop"_q;
                 loop.quit();
             });
-        }
         QTimer gate;
         connect(&gate, &QTimer::timeout, &loop, [&] {
-            if (Gates::isReleased(tag)) {
-                how = QStringLiteral("release");
+            if (probe.isReleased(objectName())) {
+                how = "release"_q;
                 loop.quit();
             }
         });
         gate.start(2);
-        Journal::add(QStringLiteral("start:") + tag);
+        probe.add("start:"_q + objectName());
         loop.exec();
-        Journal::add(how + QLatin1Char(':') + tag);
+        probe.add(how + QLatin1Char(':') + objectName());
         return QString();
     }
 };
@@ -163,55 +134,42 @@ public:
     }
 };
 
-// Journal "mark:TAG" when it runs. test="run" or test="skip" makes the stop test of that name
-// first, as real actions do. Notes whether its branch was registered and whether the scheduler
-// lock was free while it executed.
+// Event "mark:NAME". test="run" / "skip" makes that stop test first, as real actions do. Fails
+// the check in the test (no mark) if it runs on the GUI thread or with the scheduler lock held.
 class TestMark : public kestObject
 {
     Q_OBJECT
 public:
-    struct Seen
-    {
-        bool registered = false;
-        bool lockFree = false;
-        bool onWorker = false;
-    };
-    static QMutex lock;
-    static QHash<QString, Seen> seen;
-
     QString execute() override
     {
-        const QString test = element.attribute(QStringLiteral("test"));
-        if (test == QLatin1String("run") && !passesRunTest())
+        const QString test = element.attribute("test"_q);
+        if ((test == "run"_q && !passesRunTest()) || (test == "skip"_q && !passesSkipTest()))
             return QString();
-        if (test == QLatin1String("skip") && !passesSkipTest())
+        if (QThread::currentThread() == QCoreApplication::instance()->thread() || !statSchedulerLock.tryLock(5000))
             return QString();
-        Seen s;
-        s.registered = statRunningObject.load() == root();
-        s.lockFree = statSchedulerLock.tryLock(5000);
-        if (s.lockFree)
-            statSchedulerLock.unlock();
-        s.onWorker = QThread::currentThread() != QCoreApplication::instance()->thread();
+        statSchedulerLock.unlock();
         {
-            QMutexLocker locker(&lock);
-            seen.insert(objectName(), s);
+            QMutexLocker locker(&probe.lock);
+            probe.registered.insert(objectName(), statRunningObject.load() == root());
         }
-        Journal::add(QStringLiteral("mark:") + objectName());
+        probe.add("mark:"_q + objectName());
         return QString();
     }
-
-    static Seen of(const QString &tag)
-    {
-        QMutexLocker locker(&lock);
-        return seen.value(tag);
-    }
 };
-QMutex TestMark::lock;
-QHash<QString, TestMark::Seen> TestMark::seen;
 
-// An entity or sub-project as the engine sees it: something with handleResults(QString).
-// Journal "result:OWNER:VALUE" per result; with a delay, the call lingers so that the test
-// can delete the owner meanwhile.
+// An action parented from its constructor: it is not yet an action when its parent hears of it.
+class TestEcho : public kestObject
+{
+    Q_OBJECT
+public:
+    explicit TestEcho(QObject *parent)
+        : kestObject(parent)
+    { }
+    QString execute() override { return "echo"_q; }
+};
+
+// An entity or sub-project as the engine sees it. Events "handling:OWNER" and
+// "result:OWNER:VALUE"; with a delay the call lingers, so the test can delete the owner meanwhile.
 class TestOwner : public QObject
 {
     Q_OBJECT
@@ -224,48 +182,29 @@ public:
     ~TestOwner() override
     {
         kestBranchManager::detachOwner(this);
-        Journal::add(QStringLiteral("destroyed:") + objectName());
+        probe.add("destroyed:"_q + objectName());
     }
-
-    QStringList results() const
+    QStringList results()
     {
         QMutexLocker locker(&m_lock);
         return m_results;
-    }
-    bool calledOnWorker() const
-    {
-        QMutexLocker locker(&m_lock);
-        return m_onWorker;
     }
 
 public slots:
     void handleResults(QString value)
     {
-        Journal::add(QStringLiteral("handling:") + objectName());
-        if (m_delayMs)
-            QThread::msleep(m_delayMs);
+        probe.add("handling:"_q + objectName());
+        QThread::msleep(m_delayMs);
         QMutexLocker locker(&m_lock);
-        m_results << value;
-        m_onWorker = QThread::currentThread() != thread();
-        Journal::add(QStringLiteral("result:") + objectName() + QLatin1Char(':') + value);
+        if (QThread::currentThread() != thread()) // delivered on the worker thread
+            m_results << value;
+        probe.add("result:"_q + objectName() + QLatin1Char(':') + value);
     }
 
 private:
-    const int m_delayMs;
-    mutable QMutex m_lock;
+    const unsigned long m_delayMs;
+    QMutex m_lock;
     QStringList m_results;
-    bool m_onWorker = false;
-};
-
-// An action parented from its constructor: it is not yet an action when its parent hears of it.
-class TestEcho : public kestObject
-{
-    Q_OBJECT
-public:
-    explicit TestEcho(QObject *parent)
-        : kestObject(parent)
-    { }
-    QString execute() override { return QStringLiteral("echo"); }
 };
 
 enum Outcome {
@@ -277,20 +216,16 @@ enum Outcome {
     CutsShort, // the running procedure's wait ends, it goes on; the newcomer runs after it
 };
 
-struct SchedulerState
-{
-    bool scriptRunning;
-    kestObject *runningObject;
-    bool branchWaiting;
-    int procedures;
-    int waiting;
-};
-
-SchedulerState schedulerState()
+int waitingCount()
 {
     QMutexLocker locker(&statSchedulerLock);
-    return { statScriptRunning.load(), statRunningObject.load(), statBranchWaiting, statProcedureRunning,
-        int(statWaitingObjects.size()) };
+    return statWaitingObjects.size();
+}
+
+int procedureCount()
+{
+    QMutexLocker locker(&statSchedulerLock);
+    return statProcedureRunning;
 }
 
 } // namespace
@@ -318,14 +253,16 @@ private slots:
     void managerDeletedWithBranch_data();
     void managerDeletedWithBranch();
     void deleteLaterByNameKeepsManager();
-    void ownerDeletedWhileProcedureRuns();
-    void ownerDeletedDuringDelivery();
+    void ownerDeleted_data();
+    void ownerDeleted();
     void shutdownStopsEveryBranch();
     void buildTreeForCaller();
     void childActionsAmongOtherChildren();
 
 private:
-    kestBranchManager *manager(const QString &name, const QString &body, QObject *owner = nullptr);
+    // A manager of the script "<Code>name<ActionList>list</ActionList></Code>", or with the
+    // list as the whole body when inList is false.
+    kestBranchManager *manager(const QString &name, const QString &list, QObject *owner = nullptr, bool inList = true);
 
     std::unique_ptr<kestApplication> m_app;
     std::unique_ptr<TestOwner> m_owner;
@@ -334,58 +271,50 @@ private:
 
 void tst_Engine::initTestCase()
 {
-    Logs::previous = qInstallMessageHandler(Logs::handler);
+    probe.previousHandler = qInstallMessageHandler(captureLog);
     m_app = std::make_unique<kestApplication>();
     registerTestActions();
-    kestScriptBuilder::registerAction<TestHold>(QStringLiteral("TestHold"));
-    kestScriptBuilder::registerAction<TestRecording>(QStringLiteral("TestRecording"));
-    kestScriptBuilder::registerAction<TestMark>(QStringLiteral("TestMark"));
+    kestScriptBuilder::registerAction<TestHold>("TestHold"_q);
+    kestScriptBuilder::registerAction<TestRecording>("TestRecording"_q);
+    kestScriptBuilder::registerAction<TestMark>("TestMark"_q);
 }
 
 void tst_Engine::cleanupTestCase()
 {
-    Gates::releaseAll();
-    QVERIFY(kestThread::shutdownAll(10000));
-    qInstallMessageHandler(Logs::previous);
+    qInstallMessageHandler(probe.previousHandler);
 }
 
 void tst_Engine::init()
 {
-    {
-        QMutexLocker locker(&Journal::lock);
-        Journal::events.clear();
-    }
-    {
-        QMutexLocker locker(&TestMark::lock);
-        TestMark::seen.clear();
-    }
-    Gates::reset();
-    Logs::clear();
-    m_owner = std::make_unique<TestOwner>(QStringLiteral("owner"));
+    probe.reset();
+    m_owner = std::make_unique<TestOwner>("owner"_q);
 }
 
 void tst_Engine::cleanup()
 {
-    Gates::releaseAll();
+    {
+        QMutexLocker locker(&probe.lock);
+        probe.releaseAll = true;
+    }
     QVERIFY(kestThread::shutdownAll(10000));
     m_owner.reset();
     QTRY_COMPARE(kestThread::liveCount(), 0);
     m_documents.clear();
     // Every branch has left the scheduler.
-    const SchedulerState s = schedulerState();
-    QVERIFY(!s.scriptRunning);
-    QVERIFY(!s.runningObject);
-    QCOMPARE(s.procedures, 0);
-    QCOMPARE(s.waiting, 0);
-    QVERIFY(!s.branchWaiting);
+    QMutexLocker locker(&statSchedulerLock);
+    QVERIFY(!statScriptRunning.load());
+    QVERIFY(!statRunningObject.load());
+    QVERIFY(!statBranchWaiting);
+    QCOMPARE(statProcedureRunning, 0);
+    QVERIFY(statWaitingObjects.isEmpty());
 }
 
-kestBranchManager *tst_Engine::manager(const QString &name, const QString &body, QObject *owner)
+kestBranchManager *tst_Engine::manager(const QString &name, const QString &list, QObject *owner, bool inList)
 {
+    const QString body = inList ? "<ActionList>"_q + list + "</ActionList>"_q : list;
     QDomDocument doc;
-    const bool parsed = doc.setContent(QStringLiteral("<Code>") + name + body + QStringLiteral("</Code>"));
-    Q_ASSERT(parsed);
-    Q_UNUSED(parsed)
+    if (!doc.setContent("<Code>"_q + name + body + "</Code>"_q))
+        qFatal("bad script %s", qPrintable(body));
     m_documents << doc;
     return new kestBranchManager(owner ? owner : m_owner.get(), doc.documentElement(), name);
 }
@@ -421,16 +350,14 @@ void tst_Engine::priorityOutcomes()
     QFETCH(int, incoming);
     QFETCH(Outcome, outcome);
 
-    const QString first = running == RECORD ? QStringLiteral("TestRecording") : QStringLiteral("TestHold");
-    kestBranchManager *r = manager(QStringLiteral("R"),
-        QStringLiteral("<ActionList><%1 name=\"R1\"/><TestHold name=\"R2\" stop=\"ignore\"/></ActionList>").arg(first));
-    kestBranchManager *n = manager(QStringLiteral("N"),
-        QStringLiteral("<ActionList><TestMark name=\"N\"/><TestHold name=\"N2\" stop=\"ignore\"/></ActionList>"));
+    const QString first = running == RECORD ? "TestRecording"_q : "TestHold"_q;
+    kestBranchManager *r = manager("R"_q, "<%1 name='R1'/><TestHold name='R2' stop='ignore'/>"_q.arg(first));
+    kestBranchManager *n = manager("N"_q, "<TestMark name='N'/><TestHold name='N2' stop='ignore'/>"_q);
 
     kestObject *runningRoot = nullptr;
     if (running >= 0) {
         r->run(running == RECORD ? CLICK : Prio(running));
-        QTRY_VERIFY(Journal::has(QStringLiteral("start:R1")));
+        QTRY_VERIFY(probe.has("start:R1"_q));
         runningRoot = statRunningObject.load();
         QVERIFY(runningRoot);
         QCOMPARE(int(runningRoot->prio.load()), running);
@@ -439,67 +366,59 @@ void tst_Engine::priorityOutcomes()
 
     switch (outcome) {
     case RunsRegistered:
-        QTRY_VERIFY(Journal::has(QStringLiteral("mark:N")));
-        QVERIFY(TestMark::of(QStringLiteral("N")).registered);
-        QVERIFY(TestMark::of(QStringLiteral("N")).onWorker);
-        QVERIFY(TestMark::of(QStringLiteral("N")).lockFree);
+        QTRY_VERIFY(probe.has("mark:N"_q));
+        QVERIFY(probe.wasRegistered("N"_q));
         QCOMPARE(int(statRunningObject.load()->prio.load()), incoming);
         break;
     case Dropped:
         QTRY_VERIFY(!n->isBusy());
-        QVERIFY(!Journal::has(QStringLiteral("mark:N")));
+        QVERIFY(!probe.has("mark:N"_q));
         QVERIFY(!runningRoot->skipObject.load());
         QCOMPARE(statRunningObject.load(), runningRoot);
-        QCOMPARE(Logs::countStartingWith(QStringLiteral("Run with Prio")), 0);
+        QCOMPARE(probe.logCount("Index: 1"_q) + probe.logCount("loopStop!"_q), 0);
         break;
     case ProcedureAlongside:
-        QTRY_VERIFY(Journal::has(QStringLiteral("mark:N")));
-        QVERIFY(!TestMark::of(QStringLiteral("N")).registered);
-        QCOMPARE(statRunningObject.load(), runningRoot);
-        QCOMPARE(schedulerState().procedures, 1);
-        QCOMPARE(Logs::count(QStringLiteral("Thread: Prio Procedure!")), 1);
+        QTRY_VERIFY(probe.has("mark:N"_q));
+        QVERIFY(!probe.wasRegistered("N"_q));
+        QCOMPARE(procedureCount(), 1);
+        QCOMPARE(probe.logCount("Thread: Prio Procedure!"_q), 1);
         QVERIFY(m_owner->results().isEmpty());
-        Gates::release(QStringLiteral("N2"));
-        QTRY_COMPARE(m_owner->results(), QStringList { QStringLiteral("N") });
-        QVERIFY(m_owner->calledOnWorker());
-        QCOMPARE(Logs::count(QStringLiteral("Thread: Prio Procedure: Run END")), 1);
+        probe.release("N2"_q);
+        QTRY_COMPARE(m_owner->results(), QStringList { "N"_q });
         QTRY_VERIFY(!n->isBusy());
-        QCOMPARE(schedulerState().procedures, 0);
-        QVERIFY(!Journal::has(QStringLiteral("stop:R1")));
+        QCOMPARE(procedureCount(), 0);
+        QVERIFY(!probe.has("stop:R1"_q));
         QCOMPARE(statRunningObject.load(), runningRoot);
         break;
     case Alongside:
-        QTRY_VERIFY(Journal::has(QStringLiteral("mark:N")));
-        QVERIFY(!TestMark::of(QStringLiteral("N")).registered);
-        Gates::release(QStringLiteral("N2"));
+        QTRY_VERIFY(probe.has("mark:N"_q));
+        QVERIFY(!probe.wasRegistered("N"_q));
+        probe.release("N2"_q);
         QTRY_VERIFY(!n->isBusy());
-        QVERIFY(!Journal::has(QStringLiteral("stop:R1")));
+        QVERIFY(!probe.has("stop:R1"_q));
         QCOMPARE(statRunningObject.load(), runningRoot);
         QVERIFY(!runningRoot->skipObject.load());
         QVERIFY(m_owner->results().isEmpty());
         break;
     case Preempts:
-        QTRY_VERIFY(Journal::has(QStringLiteral("mark:N")));
-        QVERIFY(Journal::indexOf(QStringLiteral("stop:R1")) >= 0);
-        QVERIFY(Journal::indexOf(QStringLiteral("stop:R1")) < Journal::indexOf(QStringLiteral("mark:N")));
-        QVERIFY(!Journal::has(QStringLiteral("start:R2"))); // the stopped branch went no further
-        QVERIFY(TestMark::of(QStringLiteral("N")).registered);
-        QCOMPARE(Logs::count(QStringLiteral("loopStop!")), 1);
-        QCOMPARE(Logs::countStartingWith(QStringLiteral("Index: ")), 1);
-        QTRY_VERIFY(!r->isBusy());
+        QTRY_VERIFY(probe.has("mark:N"_q));
+        QVERIFY(probe.has("stop:R1"_q));
+        QVERIFY(probe.at("stop:R1"_q) < probe.at("mark:N"_q));
+        QVERIFY(!probe.has("start:R2"_q)); // the stopped branch went no further
+        QVERIFY(probe.wasRegistered("N"_q));
+        QCOMPARE(probe.logCount("loopStop!"_q), 1);
         break;
     case CutsShort:
-        QTRY_VERIFY(Journal::has(QStringLiteral("start:R2")));
-        QVERIFY(Journal::has(QStringLiteral("stop:R1")));
-        QCOMPARE(Logs::count(QStringLiteral("loopStop Proc!")), 1);
+        QTRY_VERIFY(probe.has("start:R2"_q));
+        QVERIFY(probe.has("stop:R1"_q));
+        QCOMPARE(probe.logCount("loopStop Proc!"_q), 1);
         QVERIFY(!runningRoot->skipObject.load());
-        // The newcomer keeps waiting while the procedure goes on; nothing to await here.
-        QTest::qWait(100);
-        QVERIFY(!Journal::has(QStringLiteral("mark:N")));
-        Gates::release(QStringLiteral("R2"));
-        QTRY_VERIFY(Journal::has(QStringLiteral("mark:N")));
-        QVERIFY(Journal::indexOf(QStringLiteral("release:R2")) < Journal::indexOf(QStringLiteral("mark:N")));
-        QVERIFY(TestMark::of(QStringLiteral("N")).registered);
+        QTest::qWait(100); // the newcomer must stay put while the procedure goes on
+        QVERIFY(!probe.has("mark:N"_q));
+        probe.release("R2"_q);
+        QTRY_VERIFY(probe.has("mark:N"_q));
+        QVERIFY(probe.at("release:R2"_q) < probe.at("mark:N"_q));
+        QVERIFY(probe.wasRegistered("N"_q));
         break;
     }
 }
@@ -507,129 +426,106 @@ void tst_Engine::priorityOutcomes()
 void tst_Engine::sameScriptTwice()
 {
     // Two clicks on one entity: the second is dropped while the first one's branch is alive.
-    kestBranchManager *click = manager(QStringLiteral("Script_Click"),
-        QStringLiteral("<ActionList><TestMark name=\"C\"/><TestHold name=\"C1\" stop=\"ignore\"/></ActionList>"));
+    kestBranchManager *click = manager("Script_Click"_q, "<TestMark name='C'/><TestHold name='C1' stop='ignore'/>"_q);
     click->run(CLICK);
     click->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:C1")));
+    QTRY_VERIFY(probe.has("start:C1"_q));
     click->run(CLICK);
-    Gates::release(QStringLiteral("C1"));
+    probe.release("C1"_q);
     QTRY_VERIFY(!click->isBusy());
-    QCOMPARE(Journal::count(QStringLiteral("mark:C")), 1);
-    QCOMPARE(Logs::count(QStringLiteral("BranchManager::run         ->Script_Click priority: 3")), 1);
-    QCOMPARE(Logs::count(QStringLiteral("BranchManager::run::Thread -> Start")), 1);
-    QCOMPARE(Logs::count(QStringLiteral("BranchManager::run::Thread -> Finished")), 1);
+    QCOMPARE(probe.all().count("mark:C"_q), 1);
+    QCOMPARE(probe.logCount("BranchManager::run         ->Script_Click priority: 3"_q), 1);
+    QCOMPARE(probe.logCount("BranchManager::run::Thread -> Start"_q), 1);
+    QCOMPARE(probe.logCount("BranchManager::run::Thread -> Finished"_q), 1);
     QCOMPARE(kestThread::liveCount(), 0);
 
-    // Idle again: the next click runs.
-    click->run(CLICK);
-    QTRY_COMPARE(Journal::count(QStringLiteral("mark:C")), 2);
+    click->run(CLICK); // idle again: the next click runs
+    QTRY_COMPARE(probe.all().count("mark:C"_q), 2);
 }
 
 void tst_Engine::threeWaitersOnlyNewestRuns()
 {
-    kestBranchManager *a = manager(
-        QStringLiteral("A"), QStringLiteral("<ActionList><TestHold name=\"A1\" stop=\"ignore\"/></ActionList>"));
+    kestBranchManager *a = manager("A"_q, "<TestHold name='A1' stop='ignore'/>"_q);
     a->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:A1")));
+    QTRY_VERIFY(probe.has("start:A1"_q));
     QList<kestBranchManager *> waiters;
-    for (const char *tag : { "B", "C", "D" }) {
-        const QString name = QLatin1String(tag);
-        waiters << manager(name, QStringLiteral("<ActionList><TestMark name=\"%1\"/></ActionList>").arg(name));
+    for (const QString &name : { "B"_q, "C"_q, "D"_q }) {
+        waiters << manager(name, "<TestMark name='%1'/>"_q.arg(name));
         waiters.last()->run(CLICK);
-        // One at a time, so that each is the newest when it arrives.
-        QTRY_COMPARE(schedulerState().waiting, waiters.size());
+        QTRY_COMPARE(waitingCount(), waiters.size()); // one at a time: each is the newest
     }
-    QVERIFY(schedulerState().branchWaiting);
-
-    Gates::release(QStringLiteral("A1"));
-    QTRY_VERIFY(Journal::has(QStringLiteral("mark:D")));
+    probe.release("A1"_q);
+    QTRY_VERIFY(probe.has("mark:D"_q));
     for (kestBranchManager *waiter : waiters)
         QTRY_VERIFY(!waiter->isBusy());
-    QVERIFY(!Journal::has(QStringLiteral("mark:B")));
-    QVERIFY(!Journal::has(QStringLiteral("mark:C")));
-    QVERIFY(TestMark::of(QStringLiteral("D")).registered);
-    QVERIFY(!schedulerState().branchWaiting);
+    QVERIFY(!probe.has("mark:B"_q));
+    QVERIFY(!probe.has("mark:C"_q));
+    QVERIFY(probe.wasRegistered("D"_q));
 }
 
 void tst_Engine::lowerWaiterRunsAfterHigherWaiter()
 {
-    // A hover waits behind a waiting click it may not stop; both run, none is left waiting.
-    kestBranchManager *r = manager(
-        QStringLiteral("R"), QStringLiteral("<ActionList><TestHold name=\"R1\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *click = manager(QStringLiteral("Click"),
-        QStringLiteral(
-            "<ActionList><TestMark name=\"click\"/><TestHold name=\"click1\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *hover
-        = manager(QStringLiteral("Hover"), QStringLiteral("<ActionList><TestMark name=\"hover\"/></ActionList>"));
+    // A hover waits behind a waiting click it may not stop: both run, neither is left behind.
+    kestBranchManager *r = manager("R"_q, "<TestHold name='R1' stop='ignore'/>"_q);
+    kestBranchManager *click = manager("Click"_q, "<TestMark name='click'/><TestHold name='click1' stop='ignore'/>"_q);
+    kestBranchManager *hover = manager("Hover"_q, "<TestMark name='hover'/>"_q);
     r->run(SELECT);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:R1")));
+    QTRY_VERIFY(probe.has("start:R1"_q));
     click->run(CLICK);
-    QTRY_COMPARE(schedulerState().waiting, 1);
+    QTRY_COMPARE(waitingCount(), 1);
     hover->run(SELECT);
-    QTRY_COMPARE(schedulerState().waiting, 2);
-
-    Gates::release(QStringLiteral("R1"));
-    QTRY_VERIFY(Journal::has(QStringLiteral("mark:click")));
-    Gates::release(QStringLiteral("click1"));
-    QTRY_VERIFY(Journal::has(QStringLiteral("mark:hover")));
+    QTRY_COMPARE(waitingCount(), 2);
+    probe.release("R1"_q);
+    QTRY_VERIFY(probe.has("mark:click"_q));
+    probe.release("click1"_q);
+    QTRY_VERIFY(probe.has("mark:hover"_q));
     QTRY_VERIFY(!hover->isBusy());
 }
 
 void tst_Engine::procedureOutlivesRegisteredBranch()
 {
-    kestBranchManager *click = manager(
-        QStringLiteral("Click"), QStringLiteral("<ActionList><TestHold name=\"C1\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *proc = manager(QStringLiteral("Proc"),
-        QStringLiteral(
-            "<ActionList><TestHold name=\"P1\" stop=\"ignore\"/>"
-            "<TestMark name=\"runTest\" test=\"run\"/><TestMark name=\"skipTest\" test=\"skip\"/></ActionList>"));
+    kestBranchManager *click = manager("Click"_q, "<TestHold name='C1' stop='ignore'/>"_q);
+    kestBranchManager *proc = manager("Proc"_q,
+        "<TestHold name='P1' stop='ignore'/><TestMark name='runTest' test='run'/><TestMark name='skipTest' test='skip'/>"_q);
     click->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:C1")));
+    QTRY_VERIFY(probe.has("start:C1"_q));
     proc->run(PROCEDURE);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:P1")));
-
-    Gates::release(QStringLiteral("C1"));
+    QTRY_VERIFY(probe.has("start:P1"_q));
+    probe.release("C1"_q);
     QTRY_VERIFY(!click->isBusy());
     QVERIFY(!statRunningObject.load());
     QVERIFY(!statScriptRunning.load());
 
-    Gates::release(QStringLiteral("P1"));
+    probe.release("P1"_q);
     QTRY_VERIFY(!proc->isBusy());
-    QVERIFY(!Journal::has(QStringLiteral("mark:runTest")));
-    QVERIFY(Journal::has(QStringLiteral("mark:skipTest")));
-    QCOMPARE(m_owner->results(), QStringList { QStringLiteral("Proc") });
+    QVERIFY(!probe.has("mark:runTest"_q));
+    QVERIFY(probe.has("mark:skipTest"_q));
+    QCOMPARE(m_owner->results(), QStringList { "Proc"_q });
 }
 
 void tst_Engine::waitersHoldBackForEveryProcedure()
 {
     // A short procedure ending beside a long one must not let a waiter in early.
-    kestBranchManager *r
-        = manager(QStringLiteral("R"), QStringLiteral("<ActionList><TestHold name=\"R1\"/></ActionList>"));
-    kestBranchManager *longProc = manager(
-        QStringLiteral("Long"), QStringLiteral("<ActionList><TestHold name=\"L\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *shortProc
-        = manager(QStringLiteral("Short"), QStringLiteral("<ActionList><TestMark name=\"S\"/></ActionList>"));
-    kestBranchManager *waiter
-        = manager(QStringLiteral("W"), QStringLiteral("<ActionList><TestMark name=\"W\"/></ActionList>"));
+    kestBranchManager *r = manager("R"_q, "<TestHold name='R1'/>"_q);
+    kestBranchManager *longProc = manager("Long"_q, "<TestHold name='L' stop='ignore'/>"_q);
+    kestBranchManager *shortProc = manager("Short"_q, "<TestMark name='S'/>"_q);
+    kestBranchManager *waiter = manager("W"_q, "<TestMark name='W'/>"_q);
     r->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:R1")));
+    QTRY_VERIFY(probe.has("start:R1"_q));
     longProc->run(PROCEDURE);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:L")));
+    QTRY_VERIFY(probe.has("start:L"_q));
     waiter->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("stop:R1")));
-    QTRY_VERIFY(!r->isBusy());
+    QTRY_VERIFY(!r->isBusy()); // stopped by the waiter
     shortProc->run(PROCEDURE);
     QTRY_VERIFY(!shortProc->isBusy());
-    QVERIFY(Journal::has(QStringLiteral("mark:S")));
-    QCOMPARE(schedulerState().procedures, 1);
+    QVERIFY(probe.has("mark:S"_q));
 
-    QTest::qWait(100); // the waiter must stay put: nothing to await
-    QVERIFY(!Journal::has(QStringLiteral("mark:W")));
-    Gates::release(QStringLiteral("L"));
-    QTRY_VERIFY(Journal::has(QStringLiteral("mark:W")));
-    QVERIFY(Journal::indexOf(QStringLiteral("release:L")) < Journal::indexOf(QStringLiteral("mark:W")));
-    QCOMPARE(m_owner->results(), QStringList({ QStringLiteral("Short"), QStringLiteral("Long") }));
+    QTest::qWait(100); // the waiter must stay put
+    QVERIFY(!probe.has("mark:W"_q));
+    probe.release("L"_q);
+    QTRY_VERIFY(probe.has("mark:W"_q));
+    QVERIFY(probe.at("release:L"_q) < probe.at("mark:W"_q));
+    QCOMPARE(m_owner->results(), QStringList({ "Short"_q, "Long"_q }));
 }
 
 void tst_Engine::nothingToRun_data()
@@ -639,13 +535,13 @@ void tst_Engine::nothingToRun_data()
 
     QTest::newRow("empty ActionList") << "<ActionList/>"
                                       << "Empty Actionlist, throw away!";
-    QTest::newRow("only unknown children") << "<ActionList><Nonsense><TestMark name=\"X\"/></Nonsense></ActionList>"
+    QTest::newRow("only unknown children") << "<ActionList><Nonsense><TestMark name='X'/></Nonsense></ActionList>"
                                            << "Empty Actionlist, throw away!";
     QTest::newRow("no element") << ""
                                 << "Found no RootObject?! Error!!";
-    QTest::newRow("unknown last element") << "<ActionList><TestMark name=\"X\"/></ActionList><Nonsense/>"
+    QTest::newRow("unknown last element") << "<ActionList><TestMark name='X'/></ActionList><Nonsense/>"
                                           << "Found no RootObject?! Error!!";
-    QTest::newRow("single action without children runs") << "<TestMark name=\"X\"/>"
+    QTest::newRow("single action without children runs") << "<TestMark name='X'/>"
                                                          << "";
 }
 
@@ -653,25 +549,14 @@ void tst_Engine::nothingToRun()
 {
     QFETCH(QString, body);
     QFETCH(QString, line);
-    const int counter = [] {
-        QMutexLocker locker(&statSchedulerLock);
-        return statWaitCounter;
-    }();
-    kestBranchManager *m = manager(QStringLiteral("S"), body);
+    kestBranchManager *m = manager("S"_q, body, nullptr, false);
     m->run(CLICK);
     QTRY_VERIFY(!m->isBusy());
-    if (line.isEmpty()) {
-        QVERIFY(Journal::has(QStringLiteral("mark:X")));
+    QCOMPARE(probe.has("mark:X"_q), line.isEmpty());
+    if (line.isEmpty())
         return;
-    }
-    QCOMPARE(Logs::count(line), 1);
-    QVERIFY(!Journal::has(QStringLiteral("mark:X")));
-    QCOMPARE(Logs::count(QStringLiteral("BranchManager::run::Thread -> Finished")), 0);
-    const SchedulerState s = schedulerState();
-    QVERIFY(!s.scriptRunning);
-    QVERIFY(!s.branchWaiting);
-    QMutexLocker locker(&statSchedulerLock);
-    QCOMPARE(statWaitCounter, counter);
+    QCOMPARE(probe.logCount(line), 1);
+    QCOMPARE(probe.logCount("BranchManager::run::Thread -> Finished"_q), 0);
 }
 
 void tst_Engine::managerDeletedWithBranch_data()
@@ -685,153 +570,134 @@ void tst_Engine::managerDeletedWithBranch_data()
 void tst_Engine::managerDeletedWithBranch()
 {
     QFETCH(QString, state);
-    kestBranchManager *blocker = manager(
-        QStringLiteral("B"), QStringLiteral("<ActionList><TestHold name=\"B1\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *m = manager(QStringLiteral("M"),
-        QStringLiteral("<ActionList><TestHold name=\"M1\" stop=\"ignore\"/><TestMark name=\"after\"/></ActionList>"));
+    kestBranchManager *blocker = manager("B"_q, "<TestHold name='B1' stop='ignore'/>"_q);
+    kestBranchManager *m = manager("M"_q, "<TestHold name='M1' stop='ignore'/><TestMark name='after'/>"_q);
     QSignalSpy breaks(m, &kestBranchManager::breakall);
 
-    if (state == QLatin1String("waiting")) {
+    if (state == "waiting"_q) {
         blocker->run(SELECT);
-        QTRY_VERIFY(Journal::has(QStringLiteral("start:B1")));
+        QTRY_VERIFY(probe.has("start:B1"_q));
         m->run(CLICK);
-        QTRY_COMPARE(schedulerState().waiting, 1);
+        QTRY_COMPARE(waitingCount(), 1);
     } else {
         m->run(CLICK);
-        QTRY_VERIFY(Journal::has(QStringLiteral("start:M1")));
+        QTRY_VERIFY(probe.has("start:M1"_q));
     }
-    if (state == QLatin1String("ended")) {
-        Gates::release(QStringLiteral("M1"));
+    if (state == "ended"_q) {
         // Ended, but its queued finished() must not reach the manager: no events processed.
+        probe.release("M1"_q);
         QElapsedTimer clock;
         clock.start();
-        while (!Journal::has(QStringLiteral("mark:after")) && clock.elapsed() < 5000)
+        while (!probe.has("mark:after"_q) && clock.elapsed() < 5000)
             QThread::msleep(1);
-        QVERIFY(Journal::has(QStringLiteral("mark:after")));
     }
-    const int before = kestThread::liveCount();
+    const int live = kestThread::liveCount();
     delete m;
     QCOMPARE(breaks.count(), 1);
-    QCOMPARE(Logs::count(QStringLiteral("Delete while thread is active?")), 1);
+    QCOMPARE(probe.logCount("Delete while thread is active?"_q), 1);
 
     // The branch runs on to its end and its thread object goes away by itself.
-    Gates::release(QStringLiteral("B1"));
-    Gates::release(QStringLiteral("M1"));
-    QTRY_VERIFY(Journal::has(QStringLiteral("mark:after")));
-    QTRY_COMPARE(kestThread::liveCount(), before - 1 - (state == QLatin1String("waiting") ? 1 : 0));
-    QVERIFY(!statScriptRunning.load());
+    probe.release("B1"_q);
+    probe.release("M1"_q);
+    QTRY_VERIFY(probe.has("mark:after"_q));
+    QTRY_COMPARE(kestThread::liveCount(), live - (state == "waiting"_q ? 2 : 1));
 }
 
 void tst_Engine::deleteLaterByNameKeepsManager()
 {
-    // Code that defers the manager's deletion by name reaches the manager's own slot instead.
-    QPointer<kestBranchManager> m = manager(
-        QStringLiteral("M"), QStringLiteral("<ActionList><TestHold name=\"M1\" stop=\"ignore\"/></ActionList>"));
+    // Code that defers the manager's deletion by name reaches the manager's own slot instead,
+    // which must not collect the thread under the running branch.
+    QPointer<kestBranchManager> m = manager("M"_q, "<TestHold name='M1' stop='ignore'/>"_q);
     m->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:M1")));
+    QTRY_VERIFY(probe.has("start:M1"_q));
     QVERIFY(QMetaObject::invokeMethod(m, "deleteLater", Qt::QueuedConnection));
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(m);
-    QVERIFY(m->isBusy()); // the running thread was not collected under the branch
-    Gates::release(QStringLiteral("M1"));
+    QVERIFY(m && m->isBusy());
+    probe.release("M1"_q);
     QTRY_VERIFY(!m->isBusy());
-    QVERIFY(m);
 }
 
-void tst_Engine::ownerDeletedWhileProcedureRuns()
+void tst_Engine::ownerDeleted_data()
 {
-    auto *entity = new TestOwner(QStringLiteral("entity"));
-    kestBranchManager *click = manager(
-        QStringLiteral("Click"), QStringLiteral("<ActionList><TestHold name=\"C1\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *proc = manager(QStringLiteral("Proc"),
-        QStringLiteral("<ActionList><TestHold name=\"P1\" stop=\"ignore\"/></ActionList>"), entity);
-    click->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:C1")));
-    proc->run(PROCEDURE);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:P1")));
-
-    delete entity; // and with it the procedure's manager
-    QCOMPARE(Logs::count(QStringLiteral("Delete while thread is active?")), 1);
-    Gates::release(QStringLiteral("P1"));
-    QTRY_COMPARE(kestThread::liveCount(), 1); // the click's thread only
-    QCOMPARE(Logs::count(QStringLiteral("Thread: Prio Procedure: Run END")), 1);
-    QVERIFY(!Journal::has(QStringLiteral("handling:entity")));
-    QCOMPARE(schedulerState().procedures, 0);
+    QTest::addColumn<bool>("duringDelivery");
+    QTest::newRow("while its procedure runs") << false;
+    QTest::newRow("while the result is delivered") << true;
 }
 
-void tst_Engine::ownerDeletedDuringDelivery()
+void tst_Engine::ownerDeleted()
 {
-    // The GUI thread deletes the owner while the worker is inside its handleResults: the
-    // deletion waits for the call to return.
-    auto *entity = new TestOwner(QStringLiteral("slow"), 200);
-    kestBranchManager *click = manager(
-        QStringLiteral("Click"), QStringLiteral("<ActionList><TestHold name=\"C1\" stop=\"ignore\"/></ActionList>"));
-    kestBranchManager *proc
-        = manager(QStringLiteral("Proc"), QStringLiteral("<ActionList><TestMark name=\"P\"/></ActionList>"), entity);
+    // The GUI thread deletes an entity (and so its managers) while its procedure branch runs
+    // beside a click: the result is not delivered, or a delivery in progress is waited for.
+    QFETCH(bool, duringDelivery);
+    auto *entity = new TestOwner("entity"_q, duringDelivery ? 200 : 0);
+    kestBranchManager *click = manager("Click"_q, "<TestHold name='C1' stop='ignore'/>"_q);
+    kestBranchManager *proc = manager("Proc"_q, "<TestHold name='P1' stop='ignore'/>"_q, entity);
     click->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:C1")));
+    QTRY_VERIFY(probe.has("start:C1"_q));
+    if (duringDelivery)
+        probe.release("P1"_q);
     proc->run(PROCEDURE);
-    QTRY_VERIFY(Journal::has(QStringLiteral("handling:slow")));
+    QTRY_VERIFY(probe.has((duringDelivery ? "handling:entity"_q : "start:P1"_q)));
+
     delete entity;
-    const int delivered = Journal::indexOf(QStringLiteral("result:slow:Proc"));
-    QVERIFY(delivered >= 0);
-    QVERIFY(delivered < Journal::indexOf(QStringLiteral("destroyed:slow")));
-    QTRY_COMPARE(kestThread::liveCount(), 1);
+    QCOMPARE(probe.logCount("Delete while thread is active?"_q), 1);
+    probe.release("P1"_q);
+    QTRY_COMPARE(kestThread::liveCount(), 1); // the click's thread only
+    QCOMPARE(procedureCount(), 0);
+    if (duringDelivery)
+        QVERIFY(
+            probe.at("result:entity:Proc"_q) >= 0 && probe.at("result:entity:Proc"_q) < probe.at("destroyed:entity"_q));
+    else
+        QVERIFY(!probe.has("handling:entity"_q));
 }
 
 void tst_Engine::shutdownStopsEveryBranch()
 {
-    kestBranchManager *r = manager(
-        QStringLiteral("R"), QStringLiteral("<ActionList><TestHold name=\"R1\"/><TestMark name=\"R\"/></ActionList>"));
-    kestBranchManager *p = manager(
-        QStringLiteral("P"), QStringLiteral("<ActionList><TestHold name=\"P1\"/><TestMark name=\"P\"/></ActionList>"));
-    kestBranchManager *stubborn = manager(
-        QStringLiteral("S"), QStringLiteral("<ActionList><TestHold name=\"S1\" stop=\"ignore\"/></ActionList>"));
+    kestBranchManager *r = manager("R"_q, "<TestHold name='R1'/><TestMark name='R'/>"_q);
+    kestBranchManager *p = manager("P"_q, "<TestHold name='P1'/><TestMark name='P'/>"_q);
+    kestBranchManager *stubborn = manager("S"_q, "<TestHold name='S1' stop='ignore'/>"_q);
     r->run(SELECT);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:R1")));
+    QTRY_VERIFY(probe.has("start:R1"_q));
     p->run(PROCEDURE);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:P1")));
-    stubborn->run(CLICK); // waits behind R, and stops it
-    QTRY_VERIFY(Journal::has(QStringLiteral("stop:R1")));
-    QTRY_COMPARE(schedulerState().waiting, 1);
+    QTRY_VERIFY(probe.has("start:P1"_q));
+    stubborn->run(CLICK); // stops R, then waits behind P
+    QTRY_VERIFY(!r->isBusy());
+    QCOMPARE(waitingCount(), 1);
 
-    // P still holds the waiter back; shutdown ends both without letting the waiter run.
     QVERIFY(kestThread::shutdownAll(5000));
-    QVERIFY(Journal::has(QStringLiteral("stop:P1")));
-    QVERIFY(!Journal::has(QStringLiteral("start:S1")));
-    QVERIFY(!Journal::has(QStringLiteral("mark:P")));
+    QVERIFY(probe.has("stop:P1"_q));
+    QVERIFY(!probe.has("mark:P"_q));
+    QVERIFY(!probe.has("start:S1"_q)); // the waiter left without running
 
     // A branch that ignores stop requests makes shutdown report the timeout.
     QTRY_VERIFY(!stubborn->isBusy());
     stubborn->run(CLICK);
-    QTRY_VERIFY(Journal::has(QStringLiteral("start:S1")));
+    QTRY_VERIFY(probe.has("start:S1"_q));
     QVERIFY(!kestThread::shutdownAll(100));
-    Gates::release(QStringLiteral("S1"));
+    probe.release("S1"_q);
     QVERIFY(kestThread::shutdownAll(5000));
 }
 
 void tst_Engine::buildTreeForCaller()
 {
-    kestBranchManager *m = manager(
-        QStringLiteral("Proc"), QStringLiteral("<ActionList><TestMark name=\"X\"/><Text>a</Text></ActionList>"));
-    std::unique_ptr<kestObject> first(m->buildTree());
-    std::unique_ptr<kestObject> second(m->buildTree());
+    kestBranchManager *m = manager("Proc"_q, "<TestMark name='X'/><Text>a</Text>"_q);
+    const std::unique_ptr<kestObject> first(m->buildTree());
+    const std::unique_ptr<kestObject> second(m->buildTree());
     QVERIFY(first && second && first != second);
     QCOMPARE(first->childActionCount(), 2);
     QVERIFY(!first->parent());
     QCOMPARE(first->thread(), QThread::currentThread());
-    QCOMPARE(Logs::count(QStringLiteral("ActionList")), 2); // the procedure lookup names each root tag
+    QCOMPARE(probe.logCount("ActionList"_q), 2); // the procedure lookup names each root tag
     QVERIFY(!m->isBusy());
-    QVERIFY(!Journal::has(QStringLiteral("mark:X")));
+    QVERIFY(!probe.has("mark:X"_q));
 }
 
 void tst_Engine::childActionsAmongOtherChildren()
 {
     // Lists walk their children by index; children that are not actions must neither shift
     // nor hide the actions, before and after they go away.
-    const std::unique_ptr<kestObject> list
-        = buildBody(QStringLiteral("<ActionList><Text>a</Text><Text>b</Text></ActionList>"));
+    const std::unique_ptr<kestObject> list = buildBody("<ActionList><Text>a</Text><Text>b</Text></ActionList>"_q);
     QVERIFY(list);
     auto arguments = [&list] {
         QStringList values;
@@ -839,16 +705,14 @@ void tst_Engine::childActionsAmongOtherChildren()
             values << list->argument(i);
         return values.join(QLatin1Char(','));
     };
-    QCOMPARE(arguments(), QStringLiteral("a,b,"));
-
+    QCOMPARE(arguments(), "a,b,"_q);
     auto *timer = new QTimer(list.get());
-    QCOMPARE(arguments(), QStringLiteral("a,b,"));
+    QCOMPARE(arguments(), "a,b,"_q);
     new TestEcho(list.get());
-    QCOMPARE(arguments(), QStringLiteral("a,b,echo,"));
+    QCOMPARE(arguments(), "a,b,echo,"_q);
     delete timer;
-    QCOMPARE(arguments(), QStringLiteral("a,b,echo,"));
-    QVERIFY(!list->childAction(3));
-    QVERIFY(!list->childAction(-1));
+    QCOMPARE(arguments(), "a,b,echo,"_q);
+    QVERIFY(!list->childAction(3) && !list->childAction(-1));
 }
 
 QTEST_GUILESS_MAIN(tst_Engine)
