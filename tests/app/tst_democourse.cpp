@@ -1,0 +1,398 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The bundled demo course: everything it names exists, and it plays through to its end with
+// the real runtime, a real scene offscreen and simulated clicks and drops.
+#include "kestapplication.h"
+#include "kestentity.h"
+#include "kestproject.h"
+#include "kestsubproject.h"
+#include "kestthread.h"
+#include "logcapture.h"
+#include "scriptbuilder.h"
+#include "testactions.h"
+#include "variablestore.h"
+#include "webview.h"
+
+#include <QDate>
+#include <QDomDocument>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QQuickItem>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString CourseFolder = QStringLiteral(KEST_SOURCE_DIR "/demo/course/");
+
+QDomDocument courseDocument()
+{
+    QDomDocument doc;
+    QFile file(CourseFolder + QStringLiteral("tavelo.avx"));
+    if (file.open(QIODevice::ReadOnly))
+        doc.setContent(&file);
+    return doc;
+}
+
+QList<QDomElement> elementsNamed(const QDomDocument &doc, const QString &tag)
+{
+    QList<QDomElement> found;
+    const QDomNodeList nodes = doc.elementsByTagName(tag);
+    for (int i = 0; i < nodes.size(); ++i)
+        found << nodes.at(i).toElement();
+    return found;
+}
+
+// The text of an action's first argument when that is a plain Text element.
+QString firstTextArgument(const QDomElement &action)
+{
+    const QDomElement text = action.firstChildElement(QStringLiteral("Text"));
+    return text.text().trimmed();
+}
+
+QStringList sceneNames(const QDomDocument &doc)
+{
+    QStringList names;
+    for (const QDomElement &sub : elementsNamed(doc, QStringLiteral("SubProject"))) {
+        if (!sub.hasAttribute(QStringLiteral("MenuBar")))
+            names << sub.firstChildElement(QStringLiteral("Name")).text().trimmed();
+    }
+    return names;
+}
+
+// The sources of the pictures the scene shows; those that did not load also go to broken.
+QStringList scenePictures(QQuickItem *item, QStringList *broken = nullptr)
+{
+    QStringList shown;
+    for (QQuickItem *child : item->childItems()) {
+        const QString source
+            = child->inherits("QQuickImage") ? child->property("source").toUrl().toString() : QString();
+        if (!source.isEmpty()) {
+            shown << source;
+            if (broken && child->property("status").toInt() != 1) // Image.Ready
+                *broken << source;
+        }
+        shown << scenePictures(child, broken);
+    }
+    return shown;
+}
+
+} // namespace
+
+class tst_DemoCourse : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void namedFilesExist_data();
+    void namedFilesExist();
+    void scriptsUseRegisteredActions();
+    void navigationTargetsExist_data();
+    void navigationTargetsExist();
+    void mainPath();
+    void wrongDropsKeepTheBasket();
+    void returningLearner();
+    // Last: quitting ends the event loops the test relies on.
+    void quitButton();
+
+private:
+    bool load();
+    QString scene() const;
+    QString setting(const char *key) const;
+    // Input as the scene reports it, clear of the 100 ms guard between scene changes.
+    void click(const char *entity);
+    void drop(const char *dragged, const char *target);
+    int entityId(const char *entity) const;
+
+    std::unique_ptr<kestApplication> m_app;
+    std::unique_ptr<QWidget> m_host;
+    std::unique_ptr<QTemporaryDir> m_userFolder;
+    kestProject *m_project = nullptr;
+};
+
+void tst_DemoCourse::initTestCase()
+{
+    QVERIFY(QFile::exists(CourseFolder + QStringLiteral("tavelo.avx")));
+    m_app = std::make_unique<kestApplication>();
+    registerTestActions();
+    m_host = std::make_unique<QWidget>();
+    m_host->resize(1600, 900);
+    m_host->show();
+}
+
+void tst_DemoCourse::init()
+{
+    kestVariables::clear();
+    m_userFolder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_userFolder->isValid());
+    const QString folder = m_userFolder->path() + QLatin1Char('/');
+    kestVariables::assignVariable(QStringLiteral("USERPATH"), folder);
+    kestVariables::assignVariable(QStringLiteral("INIPATH"), folder);
+    m_app->setProjectPath(CourseFolder);
+    m_project = new kestProject(m_host.get());
+    m_app->setProject(m_project);
+}
+
+void tst_DemoCourse::cleanup()
+{
+    QVERIFY(kestThread::shutdownAll(10000));
+    delete m_project;
+    m_project = nullptr;
+    QVERIFY(kestThread::shutdownAll(10000));
+}
+
+// As start-up does: the project, then the course's variables.
+bool tst_DemoCourse::load()
+{
+    if (!m_project->loadProject(CourseFolder + QStringLiteral("tavelo.avx")))
+        return false;
+    m_project->loadExternVariables(m_app->projectPath() + QStringLiteral("variables_win.txt"));
+    return QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000);
+}
+
+QString tst_DemoCourse::scene() const
+{
+    kestSubProject *current = m_project->currentSubProject();
+    return current ? current->name() : QString();
+}
+
+QString tst_DemoCourse::setting(const char *key) const
+{
+    QSettings ini(m_userFolder->filePath(QStringLiteral("Tavelo.ini")), QSettings::IniFormat);
+    return ini.value(QStringLiteral("Demo/") + QLatin1String(key)).toString();
+}
+
+void tst_DemoCourse::click(const char *entity)
+{
+    QTest::qWait(110);
+    m_project->webView()->qmlClickedEntity(QLatin1String(entity));
+    QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
+}
+
+void tst_DemoCourse::drop(const char *dragged, const char *target)
+{
+    QTest::qWait(110);
+    m_project->webView()->qmlDropEntity(QLatin1String(dragged), QLatin1String(target));
+    QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
+}
+
+int tst_DemoCourse::entityId(const char *entity) const
+{
+    kestEntity *e = m_project->currentSubProject()->entity(QLatin1String(entity));
+    return e ? e->getID() : -1;
+}
+
+void tst_DemoCourse::namedFilesExist_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<double>("aspect"); // width / height the course draws it at; 0: not a picture
+
+    QTest::newRow("variables_win.txt") << QStringLiteral("variables_win.txt") << 0.0;
+    const QDomDocument doc = courseDocument();
+    QVERIFY(!doc.isNull());
+    for (const QDomElement &entity : elementsNamed(doc, QStringLiteral("Entity"))) {
+        for (const char *attribute : { "Filename", "ImageFilename" }) {
+            const QString file = entity.attribute(QLatin1String(attribute));
+            if (file.isEmpty())
+                continue;
+            const double aspect = entity.attribute(QStringLiteral("Width")).toDouble()
+                / entity.attribute(QStringLiteral("Height")).toDouble();
+            const QString row = entity.attribute(QStringLiteral("Name")) + QLatin1Char(' ') + file;
+            QTest::newRow(qPrintable(row)) << file << aspect;
+        }
+    }
+}
+
+void tst_DemoCourse::namedFilesExist()
+{
+    QFETCH(QString, file);
+    QFETCH(double, aspect);
+    const QString path = CourseFolder + file;
+    QVERIFY2(QFile::exists(path), qPrintable(path));
+    if (aspect == 0.0)
+        return;
+    // The scene stretches a picture to its entity: the shapes must agree, or it is distorted.
+    const QSize size = QImageReader(path).size();
+    QVERIFY2(size.isValid(), qPrintable(path + QStringLiteral(" is not a picture")));
+    QVERIFY2(qAbs(double(size.width()) / size.height() - aspect) < 0.02 * aspect,
+        qPrintable(QStringLiteral("%1 is %2x%3").arg(file).arg(size.width()).arg(size.height())));
+}
+
+void tst_DemoCourse::scriptsUseRegisteredActions()
+{
+    // An action type the player does not know is skipped silently, with everything inside it.
+    const QDomDocument doc = courseDocument();
+    QStringList unknown;
+    for (const QDomElement &code : elementsNamed(doc, QStringLiteral("Code"))) {
+        const QDomNodeList inner = code.elementsByTagName(QStringLiteral("*"));
+        for (int i = 0; i < inner.size(); ++i) {
+            const QString tag = inner.at(i).toElement().tagName();
+            if (!kestScriptBuilder::isRegistered(tag) && !unknown.contains(tag))
+                unknown << tag;
+        }
+    }
+    QCOMPARE(unknown, QStringList());
+    QVERIFY(elementsNamed(doc, QStringLiteral("Code")).size() > 10);
+}
+
+void tst_DemoCourse::navigationTargetsExist_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("target");
+    const QDomDocument doc = courseDocument();
+    QStringList rows;
+    for (const char *action : { "ChangeLevel", "CallProcedure" }) {
+        for (const QDomElement &element : elementsNamed(doc, QLatin1String(action))) {
+            const QString target = firstTextArgument(element);
+            const QString row = QLatin1String(action) + QLatin1Char(' ') + target;
+            if (rows.contains(row))
+                continue;
+            rows << row;
+            QTest::newRow(qPrintable(row)) << QString::fromLatin1(action) << target;
+        }
+    }
+}
+
+void tst_DemoCourse::navigationTargetsExist()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, target);
+    const QDomDocument doc = courseDocument();
+    // A scene or procedure name that matches nothing does nothing, without a word.
+    if (action == QLatin1String("ChangeLevel")) {
+        const bool keyword = target.startsWith(QLatin1Char('%'));
+        QVERIFY2(keyword || sceneNames(doc).contains(target), qPrintable(target));
+        if (keyword)
+            QVERIFY(target == QLatin1String("%NEXT") || target == QLatin1String("%PREVIOUS")
+                || target == QLatin1String("%REPEAT"));
+        return;
+    }
+    QStringList procedures;
+    for (const QDomElement &code : elementsNamed(doc, QStringLiteral("Code")))
+        procedures << code.firstChild().nodeValue().trimmed();
+    QVERIFY2(procedures.contains(target), qPrintable(target));
+}
+
+void tst_DemoCourse::mainPath()
+{
+    QVERIFY(load());
+    QCOMPARE(m_project->subProjects().size(), 8);
+    QCOMPARE(m_project->menuBarSubProjects().size(), 1);
+    QCOMPARE(m_project->procedureSubProjects().size(), 1);
+    QCOMPARE(scene(), QStringLiteral("Welcome"));
+    QCOMPARE(kestVariables::variableValue(QStringLiteral("Goal")), QStringLiteral("3"));
+
+    click("Start");
+    QTRY_COMPARE(scene(), QStringLiteral("Pictures"));
+    // The pictures reach the scene from the course folder.
+    QQuickItem *sceneItem = m_project->webView()->sceneItem();
+    QTRY_COMPARE(scenePictures(sceneItem).size(), 3);
+    QStringList broken;
+    const QStringList shown = scenePictures(sceneItem, &broken);
+    QCOMPARE(broken, QStringList());
+    QVERIFY(shown.first().endsWith(QLatin1String("/demo/course/pictures/apple.png")));
+
+    // Three clicks on the pictures, the last one chosen is remembered.
+    click("Apple");
+    click("Pear");
+    QCOMPARE(scene(), QStringLiteral("Pictures"));
+    QCOMPARE(kestVariables::variableValue(QStringLiteral("Clicks")), QStringLiteral("2"));
+    click("Cherry");
+    QTRY_COMPARE(scene(), QStringLiteral("Basket"));
+    QCOMPARE(setting("Favourite"), QStringLiteral("Cherry"));
+
+    drop("AppleToDrag", "Basket");
+    QTRY_COMPARE(scene(), QStringLiteral("Well done"));
+
+    click("Next");
+    QTRY_COMPARE(scene(), QStringLiteral("Quiz"));
+    click("Answer4");
+    QTRY_COMPARE(scene(), QStringLiteral("Not quite"));
+    QCOMPARE(setting("Completed"), QString());
+    click("TryAgain");
+    QTRY_COMPARE(scene(), QStringLiteral("Quiz"));
+    click("Answer3");
+    QTRY_COMPARE(scene(), QStringLiteral("All done"));
+    QCOMPARE(setting("Completed"), QStringLiteral("yes"));
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"));
+    QCOMPARE(setting("Result"), QStringLiteral("Learner found 3 cherries on try number 2, ") + today);
+
+    // The menu bar answers in every scene: Back walks the way the learner came.
+    click("MenuBack");
+    QTRY_COMPARE(scene(), QStringLiteral("Quiz"));
+    // Home leads a learner who has finished on to the greeting for returning learners.
+    click("MenuHome");
+    QTRY_COMPARE(scene(), QStringLiteral("Welcome back"));
+}
+
+void tst_DemoCourse::wrongDropsKeepTheBasket()
+{
+    QVERIFY(load());
+    click("Start");
+    QTRY_COMPARE(scene(), QStringLiteral("Pictures"));
+    for (const char *fruit : { "Pear", "Pear", "Pear" })
+        click(fruit);
+    QTRY_COMPARE(scene(), QStringLiteral("Basket"));
+
+    // A wrong fruit in the basket builds the scene anew, which puts the pictures back.
+    const int before = entityId("PearToDrag");
+    drop("PearToDrag", "Basket");
+    QTRY_VERIFY(entityId("PearToDrag") != before);
+    QCOMPARE(scene(), QStringLiteral("Basket"));
+
+    // A drop beside the basket runs nothing.
+    const int kept = entityId("AppleToDrag");
+    drop("AppleToDrag", "Background");
+    QTest::qWait(200);
+    QCOMPARE(entityId("AppleToDrag"), kept);
+    QCOMPARE(scene(), QStringLiteral("Basket"));
+}
+
+void tst_DemoCourse::returningLearner()
+{
+    {
+        QSettings ini(m_userFolder->filePath(QStringLiteral("Tavelo.ini")), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Demo/Completed"), QStringLiteral("yes"));
+    }
+    QVERIFY(load());
+    QTRY_COMPARE(scene(), QStringLiteral("Welcome back"));
+
+    // Forgetting brings the plain welcome back, and it stays.
+    click("ForgetMe");
+    QTRY_COMPARE(scene(), QStringLiteral("Welcome"));
+    QCOMPARE(setting("Completed"), QStringLiteral("no"));
+    QTest::qWait(500);
+    QCOMPARE(scene(), QStringLiteral("Welcome"));
+
+    click("Start");
+    QTRY_COMPARE(scene(), QStringLiteral("Pictures"));
+    click("MenuBack");
+    QTRY_COMPARE(scene(), QStringLiteral("Welcome"));
+}
+
+void tst_DemoCourse::quitButton()
+{
+    QVERIFY(load());
+    LogCapture log;
+    QTest::qWait(110);
+    m_project->webView()->qmlClickedEntity(QStringLiteral("MenuQuit"));
+    // Without processing events here, so that the quit request reaches the loop below.
+    QElapsedTimer waited;
+    waited.start();
+    while (log.count(QStringLiteral("Close App!")) == 0 && waited.elapsed() < 10000)
+        QThread::msleep(10);
+    QCOMPARE(log.count(QStringLiteral("Close App!")), 1);
+    QThread::msleep(100);
+    QEventLoop loop;
+    QTimer::singleShot(2000, &loop, [&loop] { loop.exit(2); });
+    QCOMPARE(loop.exec(), 0);
+}
+
+QTEST_MAIN(tst_DemoCourse)
+#include "tst_democourse.moc"
