@@ -1,4 +1,217 @@
 #!/usr/bin/env bash
-# Runs the player on the bundled demo course.
+# Runs the player on the bundled demo course (demo/course) in a private home folder, so the
+# learner's own documents are never touched. With a display the player simply opens. Without
+# one it runs on a virtual X server, is clicked through the course, and leaves screenshots in
+# the folder it names on the last line.
+#   KEST_BUILD_DIR=<dir>   build folder (default build/, shared with tools/test.sh)
+#   KEST_DEMO_HEADLESS=1   take the virtual display and the screenshots even when DISPLAY is set
 set -euo pipefail
-echo "The player's window and the demo course are not built yet: this command is available once the player starts."
+cd "$(dirname "$0")/.."
+
+tools/deps.sh
+
+build=${KEST_BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target kestora -j"$(nproc)"
+build=$(cd "$build" && pwd)
+player="$build/app/kestora"
+
+# The private home: the player uses $HOME/Documents/Tavelo/ as its user folder, and a course
+# file "tavelo.avx" there is what it runs when there is no course catalogue. Only this folder
+# is wiped.
+home="$build/demo-home"
+rm -rf -- "$home"
+mkdir -p "$home/Documents/Tavelo" "$home/.config"
+cp -R demo/course/. "$home/Documents/Tavelo/"
+log="$build/demo-player.log"
+
+export HOME="$home"
+# The documents folder must come from HOME, not from the desktop's user-dirs settings.
+export XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache"
+unset XDG_DOCUMENTS_DIR
+# The lines the waits below look for: scene changes of the runtime and the scene's own.
+export QT_LOGGING_RULES="kestora.*.debug=true;qml.debug=true"
+
+if [ -n "${DISPLAY:-}" ] && [ "${KEST_DEMO_HEADLESS:-0}" != 1 ]; then
+    echo "Starting the player on the demo course (log: $log). Quit with its Quit button."
+    exec "$player" >"$log" 2>&1
+fi
+
+# ---- Headless: virtual display, simulated clicks, screenshots ----------------------------
+
+shots="$build/demo-screenshots"
+rm -rf -- "$shots"
+mkdir -p "$shots"
+if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="$home/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+
+xvfb_pid=""
+player_pid=""
+cleanup() {
+    if [ -n "$player_pid" ]; then kill "$player_pid" 2>/dev/null || true; fi
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+fail() {
+    echo "demo: $*" >&2
+    if [ -f "$log" ]; then
+        echo "---- last lines of the player's log ($log):" >&2
+        tail -n 25 "$log" >&2
+        if grep -q "Verbindung Hergestellt? Ja" "$log"; then
+            echo "---- Something answers at the network probe address, so the player believes it is" >&2
+            echo "     online and asks for a course instead of running the demo." >&2
+        fi
+    fi
+    exit 1
+}
+
+# A free display number; the lock file is how X servers claim one.
+display=99
+while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >"$build/demo-xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -S "/tmp/.X11-unix/X$display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "the virtual X server did not start (see $build/demo-xvfb.log)"
+    sleep 0.1
+done
+export DISPLAY=":$display"
+# The virtual display may lack OpenGL: draw the scene in software.
+export QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software
+
+"$player" >"$log" 2>&1 &
+player_pid=$!
+
+# Every scene entry ends with one batch of entities created in the scene.
+scenes_shown() {
+    grep -c "batchEntityInit end" "$log" 2>/dev/null || true
+}
+
+# Waits until the player has entered at least n scenes in all.
+wait_for_scenes() {
+    local n=$1 what=$2
+    for _ in $(seq 200); do
+        [ "$(scenes_shown)" -ge "$n" ] && { sleep 0.7; return 0; }
+        kill -0 "$player_pid" 2>/dev/null || fail "the player ended while waiting for $what"
+        sleep 0.1
+    done
+    fail "no $what after 20 s"
+}
+
+window=""
+for _ in $(seq 200); do
+    window=$(xdotool search --onlyvisible --name '^Tavelo$' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    kill -0 "$player_pid" 2>/dev/null || fail "the player ended before its window appeared"
+    sleep 0.1
+done
+[ -n "$window" ] || fail "the player's window did not appear within 20 s"
+wait_for_scenes 1 "first scene"
+
+# There is no window manager: make the window fill the screen ourselves.
+xdotool windowmove "$window" 0 0 windowsize "$window" 1920 1080
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The scene is letterboxed at 16:9 inside the window and works in a 1600 x 900 frame.
+if [ $((WIDTH * 9)) -gt $((HEIGHT * 16)) ]; then
+    scene_h=$HEIGHT scene_w=$((HEIGHT * 16 / 9))
+else
+    scene_w=$WIDTH scene_h=$((WIDTH * 9 / 16))
+fi
+scene_x=$((X + WIDTH / 2 - scene_w / 2))
+scene_y=$((Y + HEIGHT / 2 - scene_h / 2))
+
+# Screen position of a point of the 1600 x 900 frame.
+at() {
+    echo "$((scene_x + $1 * scene_w / 1600)) $((scene_y + $2 * scene_h / 900))"
+}
+
+click() {
+    # shellcheck disable=SC2046
+    xdotool mousemove $(at "$1" "$2") sleep 0.1 click 1
+    sleep 0.4
+}
+
+# Presses at the first point, moves in steps to the second, takes a screenshot on the way
+# and lets go there.
+drag() {
+    local x0=$1 y0=$2 x1=$3 y1=$4 shot=$5 i
+    # shellcheck disable=SC2046
+    xdotool mousemove $(at "$x0" "$y0") sleep 0.1 mousedown 1
+    for i in $(seq 1 20); do
+        # shellcheck disable=SC2046
+        xdotool mousemove $(at $((x0 + (x1 - x0) * i / 20)) $((y0 + (y1 - y0) * i / 20))) sleep 0.03
+        [ "$i" -eq 16 ] && screenshot "$shot"
+    done
+    xdotool mouseup 1
+}
+
+screenshot() {
+    import -window root "$shots/$1.png"
+    echo "  $1.png"
+}
+
+echo "Playing the demo course headless; screenshots:"
+screenshot 01-welcome
+seen=$(scenes_shown)
+
+click 800 745 # Start
+wait_for_scenes $((seen + 1)) "Pictures scene"
+screenshot 02-pictures
+seen=$(scenes_shown)
+
+click 380 530 # Apple
+click 800 530 # Pear
+click 380 530 # Apple: the third click goes on
+wait_for_scenes $((seen + 1)) "Basket scene"
+screenshot 03-basket
+seen=$(scenes_shown)
+
+drag 250 550 1200 600 04-dragging # the apple into the basket
+wait_for_scenes $((seen + 1)) "Well done scene"
+screenshot 05-well-done
+seen=$(scenes_shown)
+
+click 800 715 # Next
+wait_for_scenes $((seen + 1)) "Quiz scene"
+screenshot 06-quiz
+seen=$(scenes_shown)
+
+click 1060 695 # 4: wrong
+wait_for_scenes $((seen + 1)) "Not quite scene"
+screenshot 07-not-quite
+seen=$(scenes_shown)
+
+click 800 555 # Try again
+wait_for_scenes $((seen + 1)) "Quiz scene"
+seen=$(scenes_shown)
+
+click 800 695 # 3: right
+wait_for_scenes $((seen + 1)) "All done scene"
+screenshot 08-all-done
+seen=$(scenes_shown)
+
+click 105 50 # Home: the welcome scene sends a returning learner on
+wait_for_scenes $((seen + 2)) "Welcome back scene"
+screenshot 09-welcome-back
+
+click 1495 50 # Quit
+for _ in $(seq 100); do
+    kill -0 "$player_pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$player_pid" 2>/dev/null && fail "the player did not quit from its Quit button"
+status=0
+wait "$player_pid" || status=$?
+player_pid=""
+[ "$status" -eq 0 ] || fail "the player ended with status $status"
+
+echo "What the course kept in its settings file ($home/Documents/Tavelo/Tavelo.ini):"
+sed 's/^/  /' "$home/Documents/Tavelo/Tavelo.ini"
+echo "Screenshots: $shots"
