@@ -5,6 +5,8 @@
 #include "kestlog.h"
 #include "scriptbuilder.h"
 
+#include <QChildEvent>
+
 std::atomic<kestObject *> statRunningObject { nullptr };
 std::atomic<bool> statScriptRunning { false };
 
@@ -78,8 +80,21 @@ bool kestObject::passesRunTest() const
     return passesSkipTest() && statRunningObject.load() != nullptr;
 }
 
+void kestObject::childEvent(QChildEvent *event)
+{
+    // At ChildAdded a child made with this as its constructor's parent is not yet an action:
+    // it is counted as another child, which only costs the fast path below.
+    if (event->added() && !qobject_cast<kestObject *>(event->child()))
+        m_otherChildren.append(event->child());
+    else if (event->removed())
+        m_otherChildren.removeOne(event->child());
+    QObject::childEvent(event);
+}
+
 int kestObject::childActionCount() const
 {
+    if (m_otherChildren.isEmpty())
+        return children().size();
     int count = 0;
     for (QObject *child : children()) {
         if (qobject_cast<kestObject *>(child))
@@ -92,6 +107,11 @@ kestObject *kestObject::childAction(int index) const
 {
     if (index < 0)
         return nullptr;
+    // Scripts run their lists by index, so this must not scan: a long list would go quadratic.
+    if (m_otherChildren.isEmpty()) {
+        const QObjectList &all = children();
+        return index < all.size() ? static_cast<kestObject *>(all.at(index)) : nullptr;
+    }
     for (QObject *child : children()) {
         if (auto *action = qobject_cast<kestObject *>(child)) {
             if (index-- == 0)

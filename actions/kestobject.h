@@ -6,6 +6,7 @@
 #include <QDomElement>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 
@@ -74,6 +75,13 @@ public slots:
 protected:
     // Queued route of this action's commands to the application's command router.
     void connectCommands();
+
+    void childEvent(QChildEvent *event) override;
+
+private:
+    // Children that are not actions (timers, loops, an action still under construction when it
+    // was parented). While there are none, child action k is simply child k.
+    QVector<QObject *> m_otherChildren;
 };
 
 // Scheduler state read by actions (the run test). The engine writes both under its scheduler
