@@ -154,22 +154,30 @@ QString Wait::execute()
         return QString();
     kestObject *top = root();
     // Direct: the stop comes from another thread while this one sleeps without an event loop.
-    connect(top, &kestObject::loopStop, this, &Wait::myQuit,
-            Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection));
+    // The functor holds what it touches, so a call in flight outlives this action safely; the
+    // root it names lives until its branch is unregistered, which stop senders wait for.
+    const QMetaObject::Connection stop = connect(
+        top, &kestObject::loopStop, this,
+        [quit = m_quit, top] {
+            *quit = true;
+            top->skipObject = true;
+        },
+        Qt::DirectConnection);
     int remaining = integerOf(argument(0));
     qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (") + QString::number(remaining) + QLatin1Char(')');
-    while (!top->skipObject.load() && !m_quit.load()) {
+    while (!top->skipObject.load() && !m_quit->load()) {
         if (remaining <= 0)
             break;
         QThread::msleep(10);
         remaining -= 10;
     }
+    disconnect(stop);
     qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (end)");
     return QString();
 }
 
 void Wait::myQuit()
 {
-    m_quit = true;
+    *m_quit = true;
     root()->skipObject = true;
 }

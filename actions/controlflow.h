@@ -6,6 +6,7 @@
 #include "kestobject.h"
 
 #include <atomic>
+#include <memory>
 
 // Child 1 when argument 0 reads as a non-zero integer, else child 2.
 class If : public kestObject
@@ -109,5 +110,7 @@ public slots:
     void myQuit();
 
 private:
-    std::atomic<bool> m_quit { false };
+    // Shared with the stop connection, which may still be running on another thread while this
+    // action goes away.
+    std::shared_ptr<std::atomic<bool>> m_quit = std::make_shared<std::atomic<bool>>(false);
 };
