@@ -93,7 +93,7 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
     if (QFile::exists(m_mainProjectFile) || m_online)
         startCourse();
     else
-        QTimer::singleShot(7500, application, &QCoreApplication::quit);
+        QTimer::singleShot(7500, this, [application] { application->quit(); });
 }
 
 Kestora::~Kestora()
@@ -123,7 +123,7 @@ void Kestora::prepareUserFolder()
     for (const char *name : { "%REPEAT", "%NEXT", "%PREVIOUS", "%RETURN", "%JOYSTICK" })
         assignVariable(QLatin1String(name), QStringLiteral("0"));
 
-    installSettingsFile();
+    installDefaultSettings(settingsPath());
     assignVariable(QStringLiteral("DEVICE"), QStringLiteral("windows"));
 
     m_courseFolder = QFileInfo::exists(m_userFolder) ? m_userFolder : QString();
@@ -131,18 +131,18 @@ void Kestora::prepareUserFolder()
     m_kestApp->setProjectPath(m_courseFolder);
 }
 
-void Kestora::installSettingsFile()
+bool Kestora::installDefaultSettings(const QString &target)
 {
+    Q_INIT_RESOURCE(app);
     QFile defaults(QStringLiteral("://Resources/tavelo.ini"));
     if (!defaults.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    const QString target = settingsPath();
+        return false;
     // The learner's settings are never overwritten, even when keys are missing.
     if (QFileInfo::exists(target))
-        return;
+        return false;
     QFile file(target);
     if (!file.open(QIODevice::WriteOnly))
-        return;
+        return false;
     QTextStream in(&defaults);
     QTextStream out(&file);
     while (!in.atEnd()) {
@@ -151,6 +151,7 @@ void Kestora::installSettingsFile()
         if (!word.isEmpty())
             out << word << '\n';
     }
+    return true;
 }
 
 bool Kestora::checkConnection()

@@ -40,6 +40,10 @@ public:
     QString languageCode() const { return m_languageCode; }
     KestProgress *progressWindow() { return &m_progress; }
 
+    // Copies the default settings file to target, word by word, one per line; never over an
+    // existing file. True when it was written.
+    static bool installDefaultSettings(const QString &target);
+
 public slots:
     void deactivateApp();
     void activateApp();
@@ -52,7 +56,6 @@ protected:
 
 private:
     void prepareUserFolder();
-    void installSettingsFile();
     bool checkConnection();
     void chooseCourse();
     void installCourse(const QDomElement &course);
