@@ -82,6 +82,7 @@ private slots:
     void touchReachesEntity();
     void mouseClickAndDrag_data();
     void mouseClickAndDrag();
+    void scriptsDriveThePlayer();
 
 private:
     QString userFolder() const { return m_home->path() + QStringLiteral("/Documents/Tavelo/"); }
@@ -388,6 +389,51 @@ void tst_Startup::mouseClickAndDrag()
     QVERIFY(settle());
     QFETCH(QStringList, journal);
     QTRY_COMPARE(TestRecord::journal(), journal);
+}
+
+void tst_Startup::scriptsDriveThePlayer()
+{
+    copyFile(data("scripted.avx"), userFolder() + QStringLiteral("tavelo.avx"));
+    copyFile(data("english/tavelo.avx"), userFolder() + QStringLiteral("english/tavelo.avx"));
+    start();
+    QVERIFY(settle());
+    kestProject *project = m_window->getProject();
+    const auto click = [project](const char *entity) {
+        project->webView()->qmlClickedEntity(QLatin1String(entity));
+    };
+
+    // Settings written by one action are read back by the next, and are on disk.
+    click("Remember");
+    QVERIFY(settle());
+    QCOMPARE(kestVariables::variableValue(QStringLiteral("seen colour")), QStringLiteral("blue"));
+    QCOMPARE(QSettings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat)
+                 .value(QStringLiteral("User/Colour")).toString(),
+             QStringLiteral("blue"));
+
+    // A scene change ends the rest of its script.
+    TestRecord::clearJournal();
+    click("Leave");
+    QVERIFY(settle());
+    QTRY_COMPARE(project->currentSubProject()->name(), QStringLiteral("Second"));
+    QCOMPARE(TestRecord::journal(), lines("main Second"));
+
+    // LoadFile: the other course first, then the scene in it.
+    QTest::qWait(110);
+    project->gotoSubProject(QStringLiteral("First"));
+    QVERIFY(settle());
+    QTest::qWait(110); // the LoadFile's own scene change must not fall in the switch guard
+    TestRecord::clearJournal();
+    click("Switch");
+    QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("main Second")), 10000);
+    QVERIFY(settle());
+    QCOMPARE(TestRecord::journal(), lines("main English|main Second"));
+    QCOMPARE(project->currentSubProject()->name(), QStringLiteral("Second"));
+
+    // CloseApp ends the program's event loop.
+    QTest::qWait(110);
+    project->loadProject(userFolder() + QStringLiteral("tavelo.avx"));
+    QVERIFY(settle());
+    QCOMPARE(runApplication(5000, [click] { click("Quit"); }), 0);
 }
 
 QTEST_MAIN(tst_Startup)
