@@ -62,9 +62,9 @@ inline void watchScriptErrors()
 }
 
 // Attributes written as "Name=A X=10 Width=100" (no blanks inside a value).
-inline QStringList attrs(const char *spec)
+inline QStringList attrs(const char *names)
 {
-    return QString::fromUtf8(spec).split(QLatin1Char(' '));
+    return QString::fromUtf8(names).split(QLatin1Char(' '));
 }
 
 // An Entity element with the given attributes ("Name=A", "X=10", ...).
