@@ -11,5 +11,7 @@ if [ -z "$XDG_RUNTIME_DIR" ]; then
 fi
 # Sanitizer suppressions cover Qt's own code only (see the files).
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS }suppressions=$KEST_SUPPRESSIONS_DIR/lsan.supp print_suppressions=0"
+# Full stacks, so that suppressions can recognise allocations made inside Qt's libraries.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS }fast_unwind_on_malloc=0"
 export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS }suppressions=$KEST_SUPPRESSIONS_DIR/tsan.supp halt_on_error=1 second_deadlock_stack=1"
 "$@"
