@@ -170,10 +170,13 @@ void tst_Project::switchGuard()
 {
     QVERIFY(load("navigation.avx"));
     QTest::qWait(110);
+    QElapsedTimer clock;
+    clock.start();
     m_project->gotoSubProject(QStringLiteral("%NEXT"));
-    QTest::qWait(50);
     m_project->gotoSubProject(QStringLiteral("%NEXT"));
-    settle();
+    if (clock.elapsed() >= 100)
+        QSKIP("the machine was too slow to send two requests within 100 ms");
+    QVERIFY(settle());
     QCOMPARE(m_project->currentIndex(), 1);
 }
 
