@@ -9,8 +9,14 @@ root=$(pwd)
 tools/deps.sh
 
 sanitize=${KEST_SANITIZE:-}
+case "$sanitize" in
+    "") options=(-DKEST_ASAN=OFF -DKEST_TSAN=OFF) ;;
+    address) options=(-DKEST_ASAN=ON -DKEST_TSAN=OFF) ;;
+    thread) options=(-DKEST_ASAN=OFF -DKEST_TSAN=ON) ;;
+    *) echo "KEST_SANITIZE must be empty, address or thread" >&2; exit 2 ;;
+esac
 build=${KEST_BUILD_DIR:-build${sanitize:+-$sanitize}}
-cmake -S . -B "$build" -G Ninja -DKEST_SANITIZE="$sanitize" >/dev/null
+cmake -S . -B "$build" -G Ninja "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 runtime=$(mktemp -d /tmp/kest-sound.XXXXXX)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The player's start-up in this process, with a temporary documents folder for every case.
+#include "deployment.h"
 #include "kestapplication.h"
 #include "kestora.h"
 #include "kestproject.h"
@@ -101,6 +102,10 @@ private:
 void tst_Startup::initTestCase()
 {
     registerTestActions();
+    // Offline for certain: nothing listens on port 1 of the loopback address.
+    kestDeployment deployment = kestDeployment::defaults();
+    deployment.probeUrl = QStringLiteral("http://127.0.0.1:1/");
+    kestDeployment::setCurrent(deployment);
     connect(&m_dialogWatch, &QTimer::timeout, this, [this] {
         // Shown before exec(), the dialog need not register as the active modal widget.
         KestSelect *dialog = nullptr;
