@@ -79,12 +79,12 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
     if (m_online || QFile::exists(localCatalogue)) {
         const QDomDocument catalogue = kestCatalogue::read(localCatalogue);
         chooseCourse();
-        m_progress.setLanguage(m_languageCode);
-        m_progress.show();
+        progressWindow()->setLanguage(m_languageCode);
+        progressWindow()->show();
         const QDomElement course = kestCatalogue::findCourse(catalogue, m_courseTitle);
         if (!course.isNull())
             installCourse(course);
-        m_progress.hide();
+        progressWindow()->hide();
     }
 
     rememberChoice();
@@ -108,6 +108,13 @@ Kestora::~Kestora()
     delete m_project;
     m_project = nullptr;
     delete m_kestApp;
+}
+
+KestProgress *Kestora::progressWindow()
+{
+    if (!m_progress)
+        m_progress = std::make_unique<KestProgress>();
+    return m_progress.get();
 }
 
 void Kestora::prepareUserFolder()
@@ -204,7 +211,7 @@ void Kestora::installCourse(const QDomElement &course)
     assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
     m_kestApp->setProjectPath(m_courseFolder);
     QDir().mkpath(m_courseFolder);
-    m_progress.overallBar()->setMinimum(0);
+    progressWindow()->overallBar()->setMinimum(0);
     for (const QDomElement &part : kestCatalogue::parts(course)) {
         const QString partFile = m_courseFolder + kestCatalogue::partFileName(part.attribute(QStringLiteral("Url")));
         if (part.attribute(QStringLiteral("main")) == QLatin1String("True"))

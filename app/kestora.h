@@ -38,7 +38,8 @@ public:
     QString mainProjectFile() const { return m_mainProjectFile; }
     QString courseTitle() const { return m_courseTitle; }
     QString languageCode() const { return m_languageCode; }
-    KestProgress *progressWindow() { return &m_progress; }
+    // Made on first use: its large picture would cost every start, and most starts show none.
+    KestProgress *progressWindow();
 
     // Copies the default settings file to target, word by word, one per line; never over an
     // existing file. True when it was written.
@@ -62,7 +63,7 @@ private:
     void rememberChoice();
     void startCourse();
 
-    KestProgress m_progress;
+    std::unique_ptr<KestProgress> m_progress;
     bool m_downloadError = false;
     QString m_variablesFilePath;
     QDateTime m_lastBackPress;
