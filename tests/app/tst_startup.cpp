@@ -431,7 +431,10 @@ void tst_Startup::scriptsDriveThePlayer()
     click("Switch");
     QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("main Second")), 10000);
     QVERIFY(settle());
-    QCOMPARE(TestRecord::journal(), lines("main English|main Second"));
+    // The new course's first scene may or may not get to run its main script before the
+    // scene change pre-empts it; the scene asked for runs last either way.
+    const QStringList journal = TestRecord::journal();
+    QVERIFY(journal == lines("main English|main Second") || journal == lines("main Second"));
     QCOMPARE(project->currentSubProject()->name(), QStringLiteral("Second"));
 
     // CloseApp ends the program's event loop.
