@@ -2,6 +2,7 @@
 #include "controlflow.h"
 
 #include "kestapplication.h"
+#include "kestcommands.h"
 #include "kestlog.h"
 #include "variablestore.h"
 
@@ -138,7 +139,7 @@ Exit::Exit()
 QString Exit::execute()
 {
     if (passesSkipTest())
-        emit gsSendEvent(QStringLiteral("Exit"), QString());
+        emit gsSendEvent(kestCommand::Exit, QString());
     return QString();
 }
 

@@ -3,7 +3,10 @@
 
 #include "deployment.h"
 #include "kestapplication.h"
+#include "kestcommands.h"
 #include "kestlog.h"
+#include "kestscheduler.h"
+#include "kestpaths.h"
 #include "variablestore.h"
 
 #include <QCoreApplication>
@@ -28,20 +31,10 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-// The settings file, or "" while INIPATH is unset: joining an empty folder would point at the
-// root of the file system.
-QString settingsPath()
-{
-    const QString folder = variableValue(QStringLiteral("INIPATH"));
-    if (folder.trimmed().isEmpty())
-        return QString();
-    return kestApplication::joinPath(folder, QStringLiteral("Tavelo.ini"));
-}
-
 // The key's value as text; "" when the file, the section or the key is missing.
 QString readSetting(const QString &section, const QString &key)
 {
-    const QString path = settingsPath();
+    const QString path = kestPaths::settingsFile();
     if (path.isEmpty() || key.isEmpty())
         return QString();
     QSettings settings(path, QSettings::IniFormat);
@@ -56,7 +49,7 @@ QString readSetting(const QString &section, const QString &key)
 // Writes the value at once; the file and its folder are created when missing.
 void writeSetting(const QString &section, const QString &key, const QString &value)
 {
-    const QString path = settingsPath();
+    const QString path = kestPaths::settingsFile();
     if (path.isEmpty() || key.isEmpty()) {
         log(QStringLiteral("[LIB] SetIniValue: no settings file or no key, nothing written"));
         return;
@@ -107,8 +100,8 @@ QString ChangeLevel::execute()
     if (!top->keepAlive.load() && !passesRunTest())
         return QString();
     const QString target = argument(0);
-    emit gsSendEvent(QStringLiteral("stopMedia"), QString());
-    emit gsSendEvent(QStringLiteral("gotoSubProject"), target);
+    emit gsSendEvent(kestCommand::StopMedia, QString());
+    emit gsSendEvent(kestCommand::GotoSubProject, target);
     log(QStringLiteral("[LIB] ChangeLevel (") + target + QLatin1Char(')'));
     top->skipObject = true;
     return QString();
@@ -134,7 +127,7 @@ QString ChangeProject::execute()
         log(QStringLiteral("ChangeProject survived statScriptRunning && statRunningObject!"));
         const QString path = resolveUserPath(argument(0));
         log(QStringLiteral("Change Project: ") + path);
-        emit gsSendEvent(QStringLiteral("ChangeProject"), path);
+        emit gsSendEvent(kestCommand::ChangeProject, path);
     }
     return QString();
 }
@@ -263,6 +256,6 @@ QString SendMail::execute()
                 + QStringLiteral(" held \"|\", sent as \"") + brokenBar + QStringLiteral("\")"));
         }
     }
-    emit gsSendEvent(QStringLiteral("sendMail"), fields.join(separator));
+    emit gsSendEvent(kestCommand::SendMail, fields.join(separator));
     return QString();
 }

@@ -4,8 +4,10 @@
 #include "coursecatalogue.h"
 #include "deployment.h"
 #include "kestapplication.h"
+#include "kestcommandrouter.h"
 #include "kesteventfilter.h"
 #include "kestlog.h"
+#include "kestpaths.h"
 #include "kestproject.h"
 #include "kestselect.h"
 #include "kestthread.h"
@@ -39,11 +41,6 @@ void logLine(const QString &line)
     qCDebug(lcApp).noquote() << line;
 }
 
-QString settingsPath()
-{
-    return kestApplication::joinPath(variableValue(QStringLiteral("INIPATH")), QStringLiteral("Tavelo.ini"));
-}
-
 // How long start-up waits for the connectivity probe before it counts as offline; a network
 // that swallows packets must not freeze the start.
 constexpr int ProbeTimeoutMs = 5000;
@@ -58,10 +55,10 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
     logLine(QStringLiteral("Started the Application!1"));
     logLine(QStringLiteral("Started the Application!2"));
 
-    m_kestApp = new kestApplication;
+    m_kestApp = std::make_unique<kestApplication>();
     m_project = new kestProject(this);
+    new kestCommandRouter(m_kestApp.get(), m_project);
     m_kestApp->setMainWindow(this);
-    m_kestApp->setProject(m_project);
     logLine(QStringLiteral("Started the Application!3"));
 
     m_lastBackPress = QDateTime::currentDateTime();
@@ -101,13 +98,11 @@ Kestora::~Kestora()
     // No script may outlive the objects it reaches through the application object.
     emit m_kestApp->exitAll();
     kestThread::shutdownAll(10000);
-    if (m_eventFilter) {
-        m_application->removeEventFilter(m_eventFilter);
-        delete m_eventFilter;
-    }
+    if (m_eventFilter)
+        m_application->removeEventFilter(m_eventFilter.get());
+    // The project's scenes reach the application object until they are gone.
     delete m_project;
     m_project = nullptr;
-    delete m_kestApp;
 }
 
 KestProgress *Kestora::progressWindow()
@@ -130,7 +125,7 @@ void Kestora::prepareUserFolder()
     for (const char *name : { "%REPEAT", "%NEXT", "%PREVIOUS", "%RETURN", "%JOYSTICK" })
         assignVariable(QLatin1String(name), QStringLiteral("0"));
 
-    installDefaultSettings(settingsPath());
+    installDefaultSettings(kestPaths::settingsFile());
     assignVariable(QStringLiteral("DEVICE"), QStringLiteral("windows"));
 
     m_courseFolder = QFileInfo::exists(m_userFolder) ? m_userFolder : QString();
@@ -173,7 +168,7 @@ bool Kestora::checkConnection()
         loop.exec();
     const bool online = reply->isFinished() && reply->bytesAvailable() > 0;
     reply->abort();
-    delete reply;
+    delete reply; // before the manager that made it
     return online;
 }
 
@@ -207,7 +202,7 @@ void Kestora::chooseCourse()
 
 void Kestora::installCourse(const QDomElement &course)
 {
-    m_courseFolder = kestApplication::joinPath(m_userFolder, course.attribute(QStringLiteral("Folder"))) + QLatin1Char('/');
+    m_courseFolder = kestPaths::joinPath(m_userFolder, course.attribute(QStringLiteral("Folder"))) + QLatin1Char('/');
     assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
     m_kestApp->setProjectPath(m_courseFolder);
     QDir().mkpath(m_courseFolder);
@@ -224,7 +219,7 @@ void Kestora::rememberChoice()
 {
     if (!variableValue(QStringLiteral("defaultLoadCourse")).contains(QLatin1String("###start###")))
         return;
-    QSettings settings(settingsPath(), QSettings::IniFormat);
+    QSettings settings(kestPaths::settingsFile(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("User/defaultLoadCourse"), m_courseTitle);
     settings.setValue(QStringLiteral("User/defaultLoadCoursePath"), m_mainProjectFile);
 }
@@ -244,10 +239,10 @@ void Kestora::startCourse()
     setMouseTracking(true);
     central->installEventFilter(this);
 
-    m_eventFilter = new kestEventFilter;
-    m_application->installEventFilter(m_eventFilter);
-    connect(m_eventFilter, &kestEventFilter::paused, this, &Kestora::deactivateApp);
-    connect(m_eventFilter, &kestEventFilter::resume, this, &Kestora::activateApp);
+    m_eventFilter = std::make_unique<kestEventFilter>();
+    m_application->installEventFilter(m_eventFilter.get());
+    connect(m_eventFilter.get(), &kestEventFilter::paused, this, &Kestora::deactivateApp);
+    connect(m_eventFilter.get(), &kestEventFilter::resume, this, &Kestora::activateApp);
 
     setWindowTitle(QStringLiteral("Tavelo"));
     repaint();

@@ -69,11 +69,11 @@ private:
     QDateTime m_lastBackPress;
     QApplication *m_application;
     std::unique_ptr<Ui::KestoraClass> m_ui;
-    kestApplication *m_kestApp = nullptr;
-    kestProject *m_project = nullptr;
+    std::unique_ptr<kestApplication> m_kestApp;
+    kestProject *m_project = nullptr; // a child, deleted first by the destructor
     bool m_paused = false;
     bool m_touching = false; // between a touch begin and the next touch end
-    kestEventFilter *m_eventFilter = nullptr;
+    std::unique_ptr<kestEventFilter> m_eventFilter;
 
     // Start-up state.
     bool m_online = false;

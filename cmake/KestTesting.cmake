@@ -7,7 +7,7 @@ set(KEST_TEST_WRAPPER ${CMAKE_CURRENT_LIST_DIR}/run-test.sh)
 function(kest_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE kest_all Qt5::Test ${T_LIBRARIES})
+    target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBRARIES})
     target_compile_definitions(${name} PRIVATE
         KEST_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
         KEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

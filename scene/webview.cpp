@@ -84,7 +84,6 @@ WebView::~WebView()
         m_host->layout()->removeWidget(m_container);
     // The container owns the embedded view and deletes it with itself.
     delete m_container;
-    delete m_view;
 }
 
 QQuickView *WebView::quickView() const

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestapplication.h"
 #include "kestobject.h"
+#include "kestscheduler.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
 

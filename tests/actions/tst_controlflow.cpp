@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestapplication.h"
 #include "kestobject.h"
-#include "projectdocument.h"
+#include "kestscheduler.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
 #include "variablestore.h"
@@ -48,7 +48,7 @@ void tst_ControlFlow::initTestCase()
         "</Procedures>")));
     m_app->setProcedureSource([this](const QString &name) -> kestObject * {
         for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
-            if (kestDocument::scriptName(c) == name)
+            if (c.firstChild().nodeValue().trimmed() == name) // the script name leads the Code element
                 return kestScriptBuilder::buildScript(c);
         }
         return nullptr;

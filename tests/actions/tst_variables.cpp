@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestapplication.h"
+#include "kestscheduler.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
 #include "variablestore.h"

@@ -2,6 +2,7 @@
 // The bundled demo course: everything it names exists, and it plays through to its end with
 // the real runtime, a real scene offscreen and simulated clicks and drops.
 #include "kestapplication.h"
+#include "kestcommandrouter.h"
 #include "kestentity.h"
 #include "kestproject.h"
 #include "kestsubproject.h"
@@ -136,7 +137,7 @@ void tst_DemoCourse::init()
     kestVariables::assignVariable(QStringLiteral("INIPATH"), folder);
     m_app->setProjectPath(CourseFolder);
     m_project = new kestProject(m_host.get());
-    m_app->setProject(m_project);
+    new kestCommandRouter(m_app.get(), m_project);
 }
 
 void tst_DemoCourse::cleanup()

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testactions.h"
 
-#include "actionregistry.h"
 #include "scriptbuilder.h"
+#include "valueactions.h"
+
+#ifndef KEST_TEST_WITHOUT_ACTIONS
+#include "actionregistry.h"
+#endif
 
 QMutex TestRecord::s_lock;
 QStringList TestRecord::s_journal;
@@ -42,7 +46,14 @@ std::unique_ptr<kestObject> buildBody(const QString &body)
 
 void registerTestActions()
 {
+#ifdef KEST_TEST_WITHOUT_ACTIONS
+    kestScriptBuilder::registerAction<ActionList>(QStringLiteral("ActionList"));
+    kestScriptBuilder::registerAction<Text>(QStringLiteral("Text"));
+    kestScriptBuilder::registerAction<Number>(QStringLiteral("Number"));
+    kestScriptBuilder::registerAction<Boolean>(QStringLiteral("Boolean"));
+#else
     kestRegisterActions();
+#endif
     kestScriptBuilder::registerAction<TestRecord>(QStringLiteral("TestRecord"));
     kestScriptBuilder::registerAction<TestArgument>(QStringLiteral("TestArgument"));
     kestScriptBuilder::registerAction<TestStop>(QStringLiteral("TestStop"));

@@ -49,5 +49,6 @@ QStringList lines(const char *text);
 // The tree of a script whose Code body is the given XML text; nullptr when it builds none.
 std::unique_ptr<kestObject> buildBody(const QString &body);
 
-// Registers the real action types and the probes above.
+// Registers the probes above and the real action types (the value actions alone in tests of the
+// layers below the action library).
 void registerTestActions();

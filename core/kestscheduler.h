@@ -4,16 +4,20 @@
 #include <QMutex>
 #include <QVector>
 
+#include <atomic>
 #include <memory>
 
 class kestObject;
 class QObject;
 
 // The process-wide state that decides which branch runs, which waits and which is dropped.
-// Every field is read and written under statSchedulerLock, and so are statRunningObject and
-// statScriptRunning (kestobject.h). The lock is never held while a tree executes or a thread
-// sleeps.
+// Every field is written under statSchedulerLock and, but for the two atomics, read under it too.
+// The lock is never held while a tree executes or a thread sleeps.
 extern QMutex statSchedulerLock;
+// The root of the registered (running) branch, and whether a script is registered. Actions read
+// them without the lock for their run test.
+extern std::atomic<kestObject *> statRunningObject;
+extern std::atomic<bool> statScriptRunning;
 // A branch is waiting for the registered branch to end.
 extern bool statBranchWaiting;
 // Number handed to the latest waiting branch; never lowered, so no waiter can be left behind.

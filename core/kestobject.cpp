@@ -3,12 +3,11 @@
 
 #include "kestapplication.h"
 #include "kestlog.h"
+#include "kestscheduler.h"
 #include "scriptbuilder.h"
 
 #include <QChildEvent>
 
-std::atomic<kestObject *> statRunningObject { nullptr };
-std::atomic<bool> statScriptRunning { false };
 
 QString prioName(Prio prio)
 {

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestapplication.h"
 #include "kestobject.h"
-#include "projectdocument.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
 
+#include <QFile>
 #include <QThread>
 #include <QtTest>
 
@@ -12,21 +12,10 @@
 
 namespace {
 
-// The element types of a script, in the order a reader of the file would name them.
-const QStringList &actionTable()
+// The name of a Code element: the text before its first action.
+QString scriptName(const QDomElement &code)
 {
-    static const QStringList names = QStringLiteral(
-        "ActionList ActionResult AddNum AddObject AppendText Batch Boolean CallProcedure ChangeLevel ChangeProject "
-        "CloseApp ContainerShortcut CopyText CreateDirectory DataSet DeleteDirectory DeleteFile DirectoryInfo "
-        "DivideNum Exit File FileInfo FileStream ForLoop GetValue GetIniValue If IfEqual IfHigher IfLower IfNot "
-        "LoadFile Log Memory MemoryAction MemoryStream MoveEntity MultiplyNum Null Number NumberFromText NumEquals "
-        "Password PlayList PlayRandom kestPlaySound PlayTextFile RecordSound RestoreEntityPos SendMail Sentence "
-        "SetPosition SetRandomValue SetValue SetIniValue Stream StringStream SubtractNum Text TextFromDataSet "
-        "TextFromNumber Wait WhileLoop CreateWebkit WGLAnimation ChangeEntity SelectCase SingleCase PlayVideo "
-        "PngAnimate ShufflePosition ShuffleVariable ExitProc ChangeBackground CreateBubble ActivateImageBorder "
-        "TextEntity ShowTextfile GetExternVariableSection IgnoreUserinput VideoPlayer VideoPlayerAction StopMedia "
-        "LoadTextfile StopPngAnimation OpenLink").split(QLatin1Char(' '));
-    return names;
+    return code.firstChild().nodeValue().trimmed();
 }
 
 // "Class(child,child)" for a tree, so a whole tree compares as one text.
@@ -59,13 +48,11 @@ class tst_ScriptBuilder : public QObject
 private slots:
     void initTestCase();
     void init() { TestRecord::clearJournal(); }
-    void registry();
     void build_data();
     void build();
     void soundAlias();
     void arguments_data();
     void arguments();
-    void documentScriptsExecute();
     void concurrentBuilds();
 
 private:
@@ -79,39 +66,20 @@ void tst_ScriptBuilder::initTestCase()
 {
     m_app = std::make_unique<kestApplication>();
     registerTestActions();
-    QVERIFY(kestDocument::load(QStringLiteral(KEST_TEST_DATA_DIR "/builder/scripts.avx"), m_scripts));
+    QFile file(QStringLiteral(KEST_TEST_DATA_DIR "/builder/scripts.avx"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(m_scripts.setContent(&file));
 }
 
 std::unique_ptr<kestObject> tst_ScriptBuilder::buildNamed(const QString &name)
 {
     const QDomElement root = m_scripts.documentElement();
     for (QDomElement code = root.firstChildElement(); !code.isNull(); code = code.nextSiblingElement()) {
-        if (kestDocument::scriptName(code) == name)
+        if (scriptName(code) == name)
             return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(code));
     }
     qWarning("no script named %s", qPrintable(name));
     return nullptr;
-}
-
-void tst_ScriptBuilder::registry()
-{
-    // The types written so far are registered in the table's order, and nothing else of the table's.
-    const QStringList &table = actionTable();
-    QCOMPARE(table.size(), 86);
-    QStringList registered;
-    for (const QString &name : kestScriptBuilder::registeredNames()) {
-        if (table.contains(name))
-            registered << name;
-    }
-    int position = -1;
-    for (const QString &name : registered) {
-        const int at = table.indexOf(name);
-        QVERIFY2(at > position, qPrintable(name + QStringLiteral(" registered out of order")));
-        position = at;
-    }
-    for (const char *name : { "ActionList", "Text", "Number", "Boolean", "ActionResult", "WhileLoop", "Null" })
-        QVERIFY2(kestScriptBuilder::isRegistered(QLatin1String(name)), name);
-    QVERIFY(!kestScriptBuilder::isRegistered(QStringLiteral("PlaySound")));
 }
 
 void tst_ScriptBuilder::build_data()
@@ -176,41 +144,12 @@ void tst_ScriptBuilder::arguments()
     QTEST(root->execute(), "result");
 }
 
-void tst_ScriptBuilder::documentScriptsExecute()
-{
-    // A course document read into its scenes and entities; their scripts build and execute.
-    QDomDocument doc;
-    QVERIFY(kestDocument::load(QStringLiteral(KEST_TEST_DATA_DIR "/document/rules.avx"), doc));
-    const kestDocument::ProjectOutline outline = kestDocument::readProject(doc);
-    QStringList ran;
-    for (const kestDocument::SubProjectEntry &entry : outline.subProjects) {
-        const kestDocument::SubProjectContent content = kestDocument::readSubProjectContent(entry.element);
-        QList<QDomElement> scripts(content.fixedScripts.begin(), content.fixedScripts.end());
-        scripts += content.namedScripts.values();
-        for (const QDomElement &entity : content.entities) {
-            const kestDocument::EntityData data = kestDocument::readEntity(entity);
-            scripts << data.clickScript << data.selectScript << data.releaseScript;
-        }
-        for (const QDomElement &code : qAsConst(scripts)) {
-            if (code.isNull())
-                continue;
-            std::unique_ptr<kestObject> root(kestScriptBuilder::buildScript(code));
-            QVERIFY(root);
-            root->execute();
-        }
-    }
-    QCOMPARE(TestRecord::journal(),
-             QStringList({ QStringLiteral("hello"), QStringLiteral("main"), QStringLiteral("joy3"),
-                           QStringLiteral("second helper"), QStringLiteral("click"), QStringLiteral("select"),
-                           QStringLiteral("release") }));
-}
-
 void tst_ScriptBuilder::concurrentBuilds()
 {
     // Worker threads build scripts at the same time; every build must come out whole.
     const QDomElement code = [this] {
         for (QDomElement c = m_scripts.documentElement().firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
-            if (kestDocument::scriptName(c) == QLatin1String("nested"))
+            if (scriptName(c) == QLatin1String("nested"))
                 return c;
         }
         return QDomElement();

@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -59,10 +60,12 @@ kestThread::~kestThread()
 
 void kestThread::run()
 {
-    kestObject *root = kestScriptBuilder::buildScript(m_script);
+    // The tree belongs to this thread, which built it, and is deleted here before the body ends.
+    std::unique_ptr<kestObject> tree(kestScriptBuilder::buildScript(m_script));
+    kestObject *root = tree.get();
     if (root && qobject_cast<ActionList *>(root) && !root->hasChildren) {
         log(QStringLiteral("Empty Actionlist, throw away!"));
-        delete root;
+        tree.reset();
         bodyDone();
         return;
     }
@@ -118,7 +121,7 @@ void kestThread::run()
         QMutexLocker locker(&statSchedulerLock);
         m_root = nullptr;
     }
-    delete root;
+    tree.reset();
     bodyDone();
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A whole course played inside the test: a real scene bridge offscreen, real worker threads.
 #include "kestapplication.h"
+#include "kestcommandrouter.h"
+#include "kestcommands.h"
 #include "kestentity.h"
 #include "kestproject.h"
 #include "kestsubproject.h"
@@ -81,7 +83,7 @@ void tst_Project::init()
     kestVariables::clear();
     TestRecord::clearJournal();
     m_project = new kestProject(m_host.get());
-    m_app->setProject(m_project);
+    new kestCommandRouter(m_app.get(), m_project);
 }
 
 void tst_Project::cleanup()
@@ -366,6 +368,9 @@ void tst_Project::routerTable()
     QCOMPARE(exits.count(), 0);
     m_app->kestHandleEvent(QStringLiteral("Exit"), QString());
     QCOMPARE(exits.count(), 1);
+    // Every command an action can send has a row: a missing one would drop it without a trace.
+    for (const QLatin1String &command : kestCommand::All)
+        QVERIFY2(kestCommandRouter::hasRoute(command), command.data());
 
     // Navigation through the router, also when sent from a worker thread.
     std::unique_ptr<QThread> sender(QThread::create([this] {

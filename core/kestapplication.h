@@ -10,12 +10,10 @@
 #include <functional>
 
 class kestObject;
-class kestProject;
-class WebView;
 
-// The hub between scripts and the GUI thread: routes script commands to the project and the
-// scene, and carries the process-wide stop and speech signals. One instance per process,
-// created on the GUI thread; actions on worker threads find it through instance().
+// The hub between scripts and the GUI thread: hands script commands to the command handler that
+// the project layer installs, and carries the process-wide stop and speech signals. One instance
+// per process, created on the GUI thread; actions on worker threads find it through instance().
 class kestApplication : public QObject
 {
     Q_OBJECT
@@ -36,13 +34,14 @@ public:
     QObject *mainWindow() const { return m_mainWindow; }
     void setMainWindow(QObject *window) { m_mainWindow = window; }
 
-    // The project that commands are routed to (the main window's).
-    kestProject *project() const;
-    void setProject(kestProject *project);
-    // The project's scene bridge; nullptr before a course was loaded.
-    WebView *sceneBridge() const;
+    // Where script commands go. Installed and called on the GUI thread only; without a handler
+    // commands are dropped.
+    using CommandHandler = std::function<void(const QString &command, const QString &payload)>;
+    void setCommandHandler(CommandHandler handler);
 
+    // Procedures started by "callProcedure" since the last kestProcBreak (GUI thread only).
     QStringList calledProcedures() const { return m_calledProcedures; }
+    void addCalledProcedure(const QString &name) { m_calledProcedures.append(name); }
 
     // Where CallProcedure gets its trees: the project installs its procedure lookup here.
     using ProcedureSource = std::function<kestObject *(const QString &name)>;
@@ -50,9 +49,6 @@ public:
     // A fresh tree of the named procedure, built on the calling thread, which owns it; nullptr
     // when no procedure has that name. Safe from any thread.
     kestObject *procedureTree(const QString &name) const;
-
-    // Joins a folder and a file name with exactly one "/" (backslashes become "/").
-    static QString joinPath(const QString &folder, const QString &file);
 
 signals:
     void readText(QString text);
@@ -85,10 +81,7 @@ public slots:
     void kestProcBreak();
 
 private:
-    void routeChangeEntity(const QString &payload);
-    void routeCallProcedure(const QString &name);
-    void routeChangeProject(const QString &path);
-
+    CommandHandler m_commandHandler;
     QStringList m_calledProcedures;
 
     static std::atomic<kestApplication *> s_instance;
@@ -100,5 +93,4 @@ private:
     mutable QReadWriteLock m_procedureLock;
     ProcedureSource m_procedureSource;
     QPointer<QObject> m_mainWindow;
-    QPointer<kestProject> m_project;
 };

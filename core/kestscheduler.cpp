@@ -5,6 +5,8 @@
 #include <QObject>
 
 QMutex statSchedulerLock;
+std::atomic<kestObject *> statRunningObject { nullptr };
+std::atomic<bool> statScriptRunning { false };
 bool statBranchWaiting = false;
 int statWaitCounter = 0;
 int statProcedureRunning = 0;

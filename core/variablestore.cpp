@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "variablestore.h"
 
-#include "kestapplication.h"
+#include "kestpaths.h"
 #include "kestlog.h"
 
 #include <QFile>
@@ -141,7 +141,7 @@ QString resolveUserPath(const QString &path)
     QString result = substituteVariables(path);
     result.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (!path.contains(userPath))
-        result = kestApplication::joinPath(variableValue(userPath), result);
+        result = kestPaths::joinPath(variableValue(userPath), result);
     return result;
 }
 

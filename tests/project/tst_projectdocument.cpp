@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "projectdocument.h"
 
+#include "kestobject.h"
+#include "scriptbuilder.h"
+#include "testactions.h"
+
 #include <QtTest>
+
+#include <memory>
 
 using namespace kestDocument;
 Q_DECLARE_METATYPE(kestDocument::SubProjectKind)
@@ -32,6 +38,7 @@ private slots:
     void entityScripts();
     void integers_data();
     void integers();
+    void documentScriptsExecute();
 
 private:
     QDomDocument m_rules;
@@ -40,6 +47,7 @@ private:
 
 void tst_ProjectDocument::initTestCase()
 {
+    registerTestActions();
     QVERIFY(load(dataFile("rules.avx"), m_rules));
     m_outline = readProject(m_rules);
 }
@@ -249,6 +257,35 @@ void tst_ProjectDocument::integers()
 {
     QFETCH(QString, text);
     QTEST(toInt(text), "value");
+}
+
+void tst_ProjectDocument::documentScriptsExecute()
+{
+    // A course document read into its scenes and entities; their scripts build and execute.
+    QDomDocument doc;
+    QVERIFY(kestDocument::load(QStringLiteral(KEST_TEST_DATA_DIR "/document/rules.avx"), doc));
+    const kestDocument::ProjectOutline outline = kestDocument::readProject(doc);
+    QStringList ran;
+    for (const kestDocument::SubProjectEntry &entry : outline.subProjects) {
+        const kestDocument::SubProjectContent content = kestDocument::readSubProjectContent(entry.element);
+        QList<QDomElement> scripts(content.fixedScripts.begin(), content.fixedScripts.end());
+        scripts += content.namedScripts.values();
+        for (const QDomElement &entity : content.entities) {
+            const kestDocument::EntityData data = kestDocument::readEntity(entity);
+            scripts << data.clickScript << data.selectScript << data.releaseScript;
+        }
+        for (const QDomElement &code : qAsConst(scripts)) {
+            if (code.isNull())
+                continue;
+            std::unique_ptr<kestObject> root(kestScriptBuilder::buildScript(code));
+            QVERIFY(root);
+            root->execute();
+        }
+    }
+    QCOMPARE(TestRecord::journal(),
+             QStringList({ QStringLiteral("hello"), QStringLiteral("main"), QStringLiteral("joy3"),
+                           QStringLiteral("second helper"), QStringLiteral("click"), QStringLiteral("select"),
+                           QStringLiteral("release") }));
 }
 
 QTEST_GUILESS_MAIN(tst_ProjectDocument)

@@ -83,8 +83,3 @@ private:
     // was parented). While there are none, child action k is simply child k.
     QVector<QObject *> m_otherChildren;
 };
-
-// Scheduler state read by actions (the run test). The engine writes both under its scheduler
-// lock; they are atomics so that actions may read them without it.
-extern std::atomic<kestObject *> statRunningObject;
-extern std::atomic<bool> statScriptRunning;

@@ -4,6 +4,7 @@
 #include "kestapplication.h"
 #include "kestbranchmanager.h"
 #include "kestlog.h"
+#include "kestpaths.h"
 #include "kestsubproject.h"
 #include "prio.h"
 #include "projectdocument.h"
@@ -35,7 +36,7 @@ kestProject::~kestProject()
         app->setProcedureSource({});
     kestVariables::setSubProjectNameProvider({});
     resetProject();
-    delete m_webView;
+    m_webView.reset();
 }
 
 QWidget *kestProject::hostWidget() const
@@ -62,7 +63,7 @@ bool kestProject::loadProject(const QString &path)
         m_webView->projectReset();
     } else {
         kestApplication *app = kestApplication::instance();
-        m_webView = new WebView(app ? app->projectPath() : QString(), hostWidget());
+        m_webView = std::make_unique<WebView>(app ? app->projectPath() : QString(), hostWidget());
     }
 
     const kestDocument::ProjectOutline outline = kestDocument::readProject(document);
@@ -174,11 +175,11 @@ void kestProject::enterSubProject(int index)
         }
         sub->activate(true);
         if (m_webView) {
-            connect(m_webView, &WebView::clickedEntity, sub, &kestSubProject::wglClickedEntity);
-            connect(m_webView, &WebView::hoverEntity, sub, &kestSubProject::wglHoverEntity);
-            connect(m_webView, &WebView::dropEntity, sub, &kestSubProject::wglDropEntity);
-            connect(m_webView, &WebView::finishedVideoSignal, sub, &kestSubProject::finishedVideo);
-            connect(m_webView, &WebView::finishedAudioSignal, sub, &kestSubProject::finishedAudio);
+            connect(m_webView.get(), &WebView::clickedEntity, sub, &kestSubProject::wglClickedEntity);
+            connect(m_webView.get(), &WebView::hoverEntity, sub, &kestSubProject::wglHoverEntity);
+            connect(m_webView.get(), &WebView::dropEntity, sub, &kestSubProject::wglDropEntity);
+            connect(m_webView.get(), &WebView::finishedVideoSignal, sub, &kestSubProject::finishedVideo);
+            connect(m_webView.get(), &WebView::finishedAudioSignal, sub, &kestSubProject::finishedAudio);
             m_webView->resetWorkDone();
         }
         if (kestBranchManager *main = sub->fixedSlot(0))
@@ -267,8 +268,9 @@ void kestProject::runScriptSlot(int slot)
 
 void kestProject::loadGlobalSettings()
 {
-    const QString path = kestApplication::joinPath(kestVariables::variableValue(QStringLiteral("INIPATH")),
-                                                   QStringLiteral("Tavelo.ini"));
+    const QString path = kestPaths::settingsFile();
+    if (path.isEmpty())
+        return;
     QSettings settings(path, QSettings::IniFormat);
     const QString notDefined = QStringLiteral("notdefined");
     const struct {

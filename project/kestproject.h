@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QReadWriteLock>
 
+#include <memory>
+
 class QWidget;
 class WebView;
 class kestObject;
@@ -49,7 +51,7 @@ public:
     QList<kestSubProject *> subProjects() const { return m_subProjects; }
     QList<kestSubProject *> menuBarSubProjects() const { return m_menuBars; }
     QList<kestSubProject *> procedureSubProjects() const { return m_procedures; }
-    WebView *webView() const { return m_webView; }
+    WebView *webView() const { return m_webView.get(); }
     QString dataFolder() const { return m_dataFolder; }
     void setDataFolder(const QString &folder) { m_dataFolder = folder; }
     // The current scene's name; "" without one. Safe from worker threads.
@@ -74,7 +76,7 @@ private:
     int m_previous = 0;
     QList<int> m_history;
     qint64 m_lastSwitch = 0;
-    WebView *m_webView = nullptr; // owned; created by the first load
+    std::unique_ptr<WebView> m_webView; // created by the first load
     QString m_dataFolder;
     // Worker threads look procedures and the scene name up while the GUI thread rebuilds scenes:
     // the GUI thread writes the tables (lists, current index, scene scripts) under this lock.
