@@ -59,7 +59,7 @@ void writeSetting(const QString &section, const QString &key, const QString &val
     settings.setValue(key, value);
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        log(QStringLiteral("[LIB] SetIniValue: could not write ") + path);
+        qCWarning(lcActions).noquote() << QStringLiteral("[LIB] SetIniValue: could not write ") + path;
 }
 
 } // namespace

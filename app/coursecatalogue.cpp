@@ -1,41 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "coursecatalogue.h"
 
+#include "kestlanguages.h"
+
 #include <QFile>
 
 namespace kestCatalogue {
-
-namespace {
-struct Language
-{
-    const char *code;
-    const char *title;
-};
-const Language kLanguages[] = {
-    { "ger", "TAVELO German Version" },     { "eng", "TAVELO English Version" },
-    { "bg", "TAVELO Bulgarian Version" },   { "cz", "TAVELO Czech Version" },
-    { "lit", "TAVELO Lithuanian Version" }, { "lat", "TAVELO Latvian Version" },
-};
-}
 
 QString titleForCode(const QString &code)
 {
     if (code == QLatin1String("exit"))
         return QStringLiteral("Quit");
-    for (const Language &language : kLanguages) {
-        if (code == QLatin1String(language.code))
-            return QLatin1String(language.title);
-    }
-    return QString();
+    const kestLanguage *language = kestLanguages::forCode(code);
+    return language ? QLatin1String(language->title) : QString();
 }
 
 QString codeForTitle(const QString &title)
 {
-    for (const Language &language : kLanguages) {
-        if (title == QLatin1String(language.title))
-            return QLatin1String(language.code);
-    }
-    return QString();
+    const kestLanguage *language = kestLanguages::forTitle(title);
+    return language ? QLatin1String(language->code) : QString();
 }
 
 QDomDocument read(const QString &path)

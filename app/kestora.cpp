@@ -143,8 +143,10 @@ bool Kestora::installDefaultSettings(const QString &target)
     if (QFileInfo::exists(target))
         return false;
     QFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(lcApp).noquote() << QStringLiteral("Cannot write the settings file %1: %2").arg(target, file.errorString());
         return false;
+    }
     QTextStream in(&defaults);
     QTextStream out(&file);
     while (!in.atEnd()) {
@@ -222,6 +224,9 @@ void Kestora::rememberChoice()
     QSettings settings(kestPaths::settingsFile(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("User/defaultLoadCourse"), m_courseTitle);
     settings.setValue(QStringLiteral("User/defaultLoadCoursePath"), m_mainProjectFile);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qCWarning(lcApp).noquote() << QStringLiteral("Cannot write the settings file ") + settings.fileName();
 }
 
 void Kestora::startCourse()

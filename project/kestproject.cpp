@@ -51,6 +51,7 @@ QWidget *kestProject::hostWidget() const
 bool kestProject::loadProject(const QString &path)
 {
     if (!QFile::exists(path)) {
+        qCWarning(lcRuntime).noquote() << QStringLiteral("Project document not found: ") + path;
         emit readText(QStringLiteral("Error! ") + path);
         return false;
     }

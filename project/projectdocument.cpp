@@ -18,7 +18,7 @@ bool load(const QString &path, QDomDocument &doc, QString *errorText)
     if (!file.open(QIODevice::ReadOnly)) {
         if (errorText)
             *errorText = file.errorString();
-        qCDebug(lcRuntime).noquote() << QStringLiteral("Cannot open project document %1: %2").arg(path, file.errorString());
+        qCWarning(lcRuntime).noquote() << QStringLiteral("Cannot open project document %1: %2").arg(path, file.errorString());
         return false;
     }
     QString message;
@@ -29,7 +29,7 @@ bool load(const QString &path, QDomDocument &doc, QString *errorText)
         const QString text = QStringLiteral("%1:%2:%3: %4").arg(path).arg(line).arg(column).arg(message);
         if (errorText)
             *errorText = text;
-        qCDebug(lcRuntime).noquote() << QStringLiteral("Project document is not well-formed XML: ") + text;
+        qCWarning(lcRuntime).noquote() << QStringLiteral("Project document is not well-formed XML: ") + text;
         return false;
     }
     doc = parsed;

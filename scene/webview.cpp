@@ -233,7 +233,7 @@ void WebView::changeEntity(const QString &payload)
 {
     QStringList fields = fieldsOf(payload);
     if (fields.size() < 3) {
-        qCDebug(lcScene).noquote() << QStringLiteral("changeEntity needs a name, an attribute and a value: ") + payload;
+        qCWarning(lcScene).noquote() << QStringLiteral("changeEntity needs a name, an attribute and a value: ") + payload;
         return;
     }
     const QString attribute = fields.at(1).toLower();
@@ -273,7 +273,7 @@ void WebView::pngAnimate(const QString &payload)
 {
     const QStringList fields = fieldsOf(payload);
     if (fields.size() < 4) {
-        qCDebug(lcScene).noquote() << QStringLiteral("pngAnimate needs four fields: ") + payload;
+        qCWarning(lcScene).noquote() << QStringLiteral("pngAnimate needs four fields: ") + payload;
         return;
     }
     QStringList frames;
@@ -293,7 +293,7 @@ void WebView::pngAnimate(const QString &payload)
             }
         }
     } else {
-        qCDebug(lcScene).noquote() << QStringLiteral("Cannot open frame list ") + file.fileName();
+        qCWarning(lcScene).noquote() << QStringLiteral("Cannot open frame list ") + file.fileName();
     }
     const QStringList sent { fields.at(0), fields.at(1), frames.join(QLatin1Char(',')), fields.at(3) };
     callScene(QStringLiteral("pngAnimate"), sent.join(kSeparator));
@@ -330,7 +330,7 @@ void WebView::showTextfile(const QString &payload)
 {
     const QStringList fields = fieldsOf(payload);
     if (fields.size() < 2) {
-        qCDebug(lcScene).noquote() << QStringLiteral("showTextfile needs a title and a file: ") + payload;
+        qCWarning(lcScene).noquote() << QStringLiteral("showTextfile needs a title and a file: ") + payload;
         return;
     }
     QString title = fields.at(0);
@@ -341,7 +341,7 @@ void WebView::showTextfile(const QString &payload)
     }
     QFile file(resolvePath(fileName));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qCDebug(lcScene).noquote() << QStringLiteral("Cannot open text file ") + file.fileName();
+        qCWarning(lcScene).noquote() << QStringLiteral("Cannot open text file ") + file.fileName();
         return;
     }
     QTextStream stream(&file);
@@ -366,7 +366,7 @@ void WebView::videoPlayerAction(const QString &payload)
 {
     QStringList fields = fieldsOf(payload);
     if (fields.size() < 2) {
-        qCDebug(lcScene).noquote() << QStringLiteral("videoPlayerAction needs a keyword and an entity: ") + payload;
+        qCWarning(lcScene).noquote() << QStringLiteral("videoPlayerAction needs a keyword and an entity: ") + payload;
         return;
     }
     if (fields.size() > 2) {

@@ -2,6 +2,7 @@
 #include "kestprogress.h"
 #include "ui_kestprogress.h"
 
+#include "kestlanguages.h"
 #include "kestpictures.h"
 
 #include <QPixmap>
@@ -19,25 +20,8 @@ KestProgress::~KestProgress() = default;
 
 void KestProgress::setLanguage(const QString &code)
 {
-    struct LanguagePicture
-    {
-        const char *code;
-        const char *picture;
-    };
-    static const LanguagePicture pictures[] = {
-        { "ger", ":/Resources/downloadGER.png" },
-        { "bg", ":/Resources/downloadBG.png" },
-        { "cz", ":/Resources/downloadCZ.png" },
-        { "eng", ":/Resources/downloadEng.png" },
-        { "lat", ":/Resources/downloadLat.png" },
-        { "lit", ":/Resources/downloadLit.png" },
-    };
-    for (const LanguagePicture &entry : pictures) {
-        if (code == QLatin1String(entry.code)) {
-            m_ui->label->setPixmap(QPixmap(QLatin1String(entry.picture)));
-            return;
-        }
-    }
+    if (const kestLanguage *language = kestLanguages::forCode(code))
+        m_ui->label->setPixmap(QPixmap(QLatin1String(language->progressPicture)));
 }
 
 QProgressBar *KestProgress::overallBar() const

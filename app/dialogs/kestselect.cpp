@@ -2,6 +2,7 @@
 #include "kestselect.h"
 #include "ui_kestselect.h"
 
+#include "kestlanguages.h"
 #include "kestlog.h"
 #include "kestpictures.h"
 
@@ -13,23 +14,6 @@ namespace {
 // Everything is laid out for this size and scaled by the factors.
 constexpr double DesignWidth = 1600.0;
 constexpr double DesignHeight = 900.0;
-
-struct LanguageEntry
-{
-    const char *code;
-    const char *logo;
-    const char *notice;
-};
-
-// Indexed by KestSelect::Language.
-const LanguageEntry Languages[] = {
-    { "eng", ":/Resources/eu/en.png", ":/Resources/eu/en_t.png" },
-    { "bg", ":/Resources/eu/bg.png", ":/Resources/eu/bg_t.png" },
-    { "cz", ":/Resources/eu/cz.png", ":/Resources/eu/cz_t.png" },
-    { "ger", ":/Resources/eu/ger.png", ":/Resources/eu/ger_t.png" },
-    { "lat", ":/Resources/eu/lat.png", ":/Resources/eu/lat_t.png" },
-    { "lit", ":/Resources/eu/lit.png", ":/Resources/eu/lit_t.png" },
-};
 
 QPixmap scaledPicture(const QString &path, int width, int height)
 {
@@ -134,7 +118,8 @@ void KestSelect::resizeEvent(QResizeEvent *event)
 
 void KestSelect::selectLanguage(Language language)
 {
-    const LanguageEntry &entry = Languages[language];
+    // The table lists the languages in the order of the buttons.
+    const kestLanguage &entry = kestLanguages::at(language);
     m_selectedCode = QLatin1String(entry.code);
     // The unselected style keeps a transparent border of the same width, so selecting a
     // language does not move the buttons.
