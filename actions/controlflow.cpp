@@ -4,6 +4,7 @@
 #include "kestapplication.h"
 #include "kestcommands.h"
 #include "kestlog.h"
+#include "kestthread.h"
 #include "variablestore.h"
 
 #include <QThread>
@@ -123,10 +124,21 @@ QString CallProcedure::execute()
     kestApplication *app = kestApplication::instance();
     // The procedure hangs below this action so that it shares the caller's root and stop flags;
     // it goes again when done, so a call inside a loop does not pile up trees.
+    // A procedure that calls itself would nest until the stack overflows: calls nest at most
+    // MaxProcedureDepth deep on one branch, and a call beyond that returns at once.
+    thread_local int depth = 0;
+    const qint64 stack = kestThread::stackLeft();
+    if (depth >= MaxProcedureDepth || (stack >= 0 && stack < StackReserve)) {
+        qCWarning(lcActions).noquote()
+            << QStringLiteral("[LIB] CallProcedure: %1 not called, calls nested %2 deep").arg(name).arg(depth);
+        return name;
+    }
     std::unique_ptr<kestObject> procedure(app ? app->procedureTree(name) : nullptr);
     if (procedure) {
         procedure->setParent(this);
+        ++depth;
         procedure->execute();
+        --depth;
     }
     return name;
 }
@@ -161,7 +173,10 @@ QString Wait::execute()
         top, &kestObject::loopStop, this,
         [quit = m_quit, top] {
             *quit = true;
-            top->skipObject = true;
+            // A click cuts a registered procedure's wait short and the procedure goes on; any
+            // other stop that reaches the root ends the rest of the script as well.
+            if (top->prio.load() != PROCEDURE)
+                top->skipObject = true;
         },
         Qt::DirectConnection);
     int remaining = integerOf(argument(0));
@@ -180,5 +195,7 @@ QString Wait::execute()
 void Wait::myQuit()
 {
     *m_quit = true;
-    root()->skipObject = true;
+    kestObject *top = root();
+    if (top->prio.load() != PROCEDURE)
+        top->skipObject = true;
 }

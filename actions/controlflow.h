@@ -79,6 +79,11 @@ class CallProcedure : public kestObject
 {
     Q_OBJECT
 public:
+    // Deepest nesting of procedure calls on one branch.
+    static constexpr int MaxProcedureDepth = 200;
+    // Stack a worker keeps free for the procedure's own actions.
+    static constexpr qint64 StackReserve = 2 * 1024 * 1024;
+
     QString execute() override;
 };
 

@@ -2,6 +2,7 @@
 #include "coursecatalogue.h"
 
 #include "kestlanguages.h"
+#include "kestxml.h"
 
 #include <QFile>
 
@@ -26,7 +27,7 @@ QDomDocument read(const QString &path)
     QDomDocument catalogue(QStringLiteral("list"));
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
-        catalogue.setContent(&file);
+        kestXml::parse(&file, catalogue);
     return catalogue;
 }
 

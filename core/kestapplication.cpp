@@ -2,6 +2,7 @@
 #include "kestapplication.h"
 
 #include "kestlog.h"
+#include "kestthread.h"
 #include "prio.h"
 
 #include <QDateTime>
@@ -14,6 +15,11 @@ kestApplication::kestApplication(QObject *parent)
     , m_startTime(double(QDateTime::currentMSecsSinceEpoch()))
 {
     qRegisterMetaType<Prio>("Prio");
+    // Scripts sleep and compute without an event loop, so the queued stop calls of their actions
+    // may never arrive: the live branches are reached through their roots at once as well.
+    connect(this, &kestApplication::stopAll, this, [] { kestThread::stopBranches(kestThread::Stop::Wait); });
+    connect(this, &kestApplication::exitAll, this, [] { kestThread::stopBranches(kestThread::Stop::Script); });
+    connect(this, &kestApplication::stopRecord, this, [] { kestThread::stopBranches(kestThread::Stop::Recording); });
     kestApplication *expected = nullptr;
     s_instance.compare_exchange_strong(expected, this);
 }

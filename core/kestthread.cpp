@@ -22,6 +22,9 @@ QSet<kestThread *> &liveThreads()
     return threads;
 }
 
+// Where this worker's stack began; 0 off a worker.
+thread_local quintptr t_stackTop = 0;
+
 // Makes root the registered running branch. Call with statSchedulerLock held.
 void registerRunning(kestObject *root, int number)
 {
@@ -46,6 +49,7 @@ kestThread::kestThread(const QDomElement &script, Prio prio, const QString &name
     , m_name(name)
     , m_link(std::move(link))
 {
+    setStackSize(StackSize);
     QMutexLocker locker(&statSchedulerLock);
     liveThreads().insert(this);
 }
@@ -60,6 +64,8 @@ kestThread::~kestThread()
 
 void kestThread::run()
 {
+    char top = 0;
+    t_stackTop = reinterpret_cast<quintptr>(&top);
     // The tree belongs to this thread, which built it, and is deleted here before the body ends.
     std::unique_ptr<kestObject> tree(kestScriptBuilder::buildScript(m_script));
     kestObject *root = tree.get();
@@ -223,20 +229,38 @@ void kestThread::disown()
     delete this;
 }
 
+void kestThread::stopBranches(Stop kind)
+{
+    QMutexLocker locker(&statSchedulerLock);
+    for (kestThread *thread : qAsConst(liveThreads())) {
+        if (kind == Stop::Script)
+            thread->m_stopRequested = true;
+        kestObject *root = thread->m_root;
+        if (!root)
+            continue;
+        switch (kind) {
+        case Stop::Script:
+            root->skipObject = true;
+            emit root->loopStop();
+            break;
+        case Stop::Wait:
+            emit root->loopStop();
+            break;
+        case Stop::Recording:
+            emit root->recordStop();
+            break;
+        }
+    }
+}
+
 bool kestThread::shutdownAll(int msecs)
 {
     QList<kestThread *> threads;
     {
         QMutexLocker locker(&statSchedulerLock);
         threads = liveThreads().values();
-        for (kestThread *thread : threads) {
-            thread->m_stopRequested = true;
-            if (kestObject *root = thread->m_root) {
-                root->skipObject = true;
-                emit root->loopStop();
-            }
-        }
     }
+    stopBranches(Stop::Script);
 
     QElapsedTimer clock;
     clock.start();
@@ -258,6 +282,15 @@ bool kestThread::shutdownAll(int msecs)
         }
     }
     return allEnded;
+}
+
+qint64 kestThread::stackLeft()
+{
+    if (!t_stackTop)
+        return -1;
+    char here = 0;
+    const auto used = qint64(t_stackTop) - qint64(reinterpret_cast<quintptr>(&here));
+    return qint64(StackSize) - used;
 }
 
 int kestThread::liveCount()

@@ -33,13 +33,31 @@ public:
     // the GUI thread) when it is done.
     void disown();
 
-    // Tells every live branch to stop (skipObject and loopStop on its root, waiters leave their
-    // wait) and waits up to msecs (-1: no limit) for all of them to end; disowned threads that
+    // What a stop request of the application does to the live branches.
+    enum class Stop {
+        Wait, // ends the wait a branch is in (loopStop on its root)
+        Script, // ends the whole script (skipObject and loopStop on its root); a branch not yet
+                // built is skipped as soon as it is
+        Recording, // ends a recording (recordStop on its root)
+    };
+    // Delivers a stop to every live branch at once, whatever its actions are doing: the root's
+    // flag is set and the root's signal is emitted on the calling thread, under the scheduler
+    // lock, so waits that connect directly to their root end without an event loop of their
+    // own. Receivers of a root's stop signals must therefore not take the scheduler lock.
+    static void stopBranches(Stop kind);
+
+    // Tells every live branch to stop (Stop::Script: waiters leave their wait as well) and waits up to msecs (-1: no limit) for all of them to end; disowned threads that
     // ended are deleted. Returns false when a branch is still running. Call on the GUI thread,
     // at shutdown and in tests, so that no thread outlives the program.
     static bool shutdownAll(int msecs = -1);
     // kestThread objects in existence (running or not yet deleted).
     static int liveCount();
+
+    // Bytes of the calling worker's stack still free, or -1 when not called on a worker. Deep
+    // recursion that a course can cause (procedures calling procedures) stops while plenty is
+    // left.
+    static qint64 stackLeft();
+    static constexpr uint StackSize = 8 * 1024 * 1024;
 
 signals:
     // The script name, when a PROCEDURE branch that ran alongside another ends. Emitted on the

@@ -6,6 +6,7 @@
 #include "kestlog.h"
 #include "kestproject.h"
 #include "kestsubproject.h"
+#include "kestthread.h"
 #include "webview.h"
 
 #include <QHash>
@@ -124,6 +125,9 @@ WebView *kestCommandRouter::sceneBridge() const
 void kestCommandRouter::changeProject(const QString &path)
 {
     qCDebug(lcRuntime).noquote() << QStringLiteral("Change Project! ") + path + QStringLiteral(" And stop all");
+    // Every script of the old course ends, procedures running alongside included; a LoadFile
+    // that asked for the change keeps itself alive.
+    kestThread::stopBranches(kestThread::Stop::Script);
     if (m_app) {
         emit m_app->stopAll();
         emit m_app->stopRecord();

@@ -55,10 +55,11 @@ bool kestProject::loadProject(const QString &path)
         emit readText(QStringLiteral("Error! ") + path);
         return false;
     }
-    resetProject();
+    // Read before anything is torn down: a document that does not load leaves the course running.
     QDomDocument document;
     if (!kestDocument::load(path, document))
         return false;
+    resetProject();
 
     if (m_webView) {
         m_webView->projectReset();

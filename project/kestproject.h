@@ -27,7 +27,8 @@ public:
     ~kestProject() override;
 
     // Loads the document at path and enters its first scene. A missing file leaves the loaded
-    // course running and reports "Error! <path>"; a malformed one leaves the project empty.
+    // course running and reports "Error! <path>"; a malformed or too deeply nested one leaves it
+    // running too.
     bool loadProject(const QString &path);
     void resetProject();
     void enterSubProject(int index);

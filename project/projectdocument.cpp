@@ -2,6 +2,7 @@
 #include "projectdocument.h"
 
 #include "kestlog.h"
+#include "kestxml.h"
 
 #include <QFile>
 
@@ -22,17 +23,13 @@ bool load(const QString &path, QDomDocument &doc, QString *errorText)
         return false;
     }
     QString message;
-    int line = 0;
-    int column = 0;
-    QDomDocument parsed;
-    if (!parsed.setContent(&file, &message, &line, &column)) {
-        const QString text = QStringLiteral("%1:%2:%3: %4").arg(path).arg(line).arg(column).arg(message);
+    if (!kestXml::parse(&file, doc, &message)) {
+        const QString text = path + QLatin1Char(':') + message;
         if (errorText)
             *errorText = text;
-        qCWarning(lcRuntime).noquote() << QStringLiteral("Project document is not well-formed XML: ") + text;
+        qCWarning(lcRuntime).noquote() << QStringLiteral("Project document refused: ") + text;
         return false;
     }
-    doc = parsed;
     return true;
 }
 

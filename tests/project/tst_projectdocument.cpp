@@ -41,6 +41,8 @@ private slots:
     void documentScriptsExecute();
 
 private:
+    QTemporaryDir m_dir;
+    QString m_deepFile;
     QDomDocument m_rules;
     ProjectOutline m_outline;
 };
@@ -49,6 +51,10 @@ void tst_ProjectDocument::initTestCase()
 {
     registerTestActions();
     QVERIFY(load(dataFile("rules.avx"), m_rules));
+    m_deepFile = m_dir.filePath(QStringLiteral("deep.avx"));
+    QFile deep(m_deepFile);
+    QVERIFY(deep.open(QIODevice::WriteOnly));
+    deep.write(QByteArray("<ActionList>").repeated(60000) + QByteArray("</ActionList>").repeated(60000));
     m_outline = readProject(m_rules);
 }
 
@@ -59,6 +65,8 @@ void tst_ProjectDocument::loadFailures_data()
     QTest::newRow("missing file") << dataFile("no-such.avx") << QString();
     QTest::newRow("not well-formed") << dataFile("malformed.avx") << QStringLiteral("malformed.avx:2:39: tag mismatch");
     QTest::newRow("empty file") << dataFile("empty.avx") << QStringLiteral("empty.avx:");
+    // Deep enough to overflow the DOM parser's stack: refused before it is built.
+    QTest::newRow("nested 60,000 deep") << m_deepFile << QStringLiteral("deep.avx:elements nested more than 256 deep");
 }
 
 void tst_ProjectDocument::loadFailures()

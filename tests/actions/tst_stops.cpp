@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "controlflow.h"
+#include "kestapplication.h"
+#include "kestbranchmanager.h"
+#include "kestscheduler.h"
+#include "kestthread.h"
+#include "logcapture.h"
+#include "scriptbuilder.h"
+#include "testactions.h"
+
+#include <QDomDocument>
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// The owner of the branches: any object with this slot.
+class Owner : public QObject
+{
+    Q_OBJECT
+public:
+    ~Owner() override { kestBranchManager::detachOwner(this); }
+public slots:
+    void handleResults(QString) { }
+};
+
+const QString Procedures = QStringLiteral(
+    "<Procedures>"
+    "<Code>Forever<ActionList><TestRecord>procedure</TestRecord><Wait><Number>600000</Number></Wait>"
+    "<TestRecord>procedure goes on</TestRecord><Wait><Number>600000</Number></Wait></ActionList></Code>"
+    "<Code>Again<ActionList><CallProcedure><Text>Again</Text></CallProcedure></ActionList></Code>"
+    "</Procedures>");
+
+} // namespace
+
+// Stop requests reach scripts on their worker threads whatever they are doing, and a course
+// cannot nest procedure calls without end.
+class tst_Stops : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void stopReachesWorker_data();
+    void stopReachesWorker();
+    void clickCutsLoneProcedureWait();
+    void selfCallingProcedureIsCapped();
+
+private:
+    kestBranchManager *manager(const QString &name, const QString &list);
+    // Starts a script and waits until its first TestRecord ran.
+    void start(kestBranchManager *branch, Prio prio, const QString &first);
+
+    std::unique_ptr<kestApplication> m_app;
+    std::unique_ptr<Owner> m_owner;
+    QList<QDomDocument> m_documents;
+    QDomDocument m_procedures;
+};
+
+void tst_Stops::initTestCase()
+{
+    m_app = std::make_unique<kestApplication>();
+    registerTestActions();
+    QVERIFY(m_procedures.setContent(Procedures));
+    m_app->setProcedureSource([this](const QString &name) -> kestObject * {
+        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+            if (c.firstChild().nodeValue() == name)
+                return kestScriptBuilder::buildScript(c);
+        }
+        return nullptr;
+    });
+    m_owner = std::make_unique<Owner>();
+}
+
+void tst_Stops::cleanup()
+{
+    QVERIFY(kestThread::shutdownAll(10000));
+    QTRY_COMPARE(kestThread::liveCount(), 0);
+    TestRecord::clearJournal();
+}
+
+kestBranchManager *tst_Stops::manager(const QString &name, const QString &list)
+{
+    QDomDocument doc;
+    if (!doc.setContent(QStringLiteral("<Code>") + name + QStringLiteral("<ActionList>") + list
+                        + QStringLiteral("</ActionList></Code>")))
+        qFatal("bad script");
+    m_documents << doc;
+    return new kestBranchManager(m_owner.get(), doc.documentElement(), name);
+}
+
+void tst_Stops::start(kestBranchManager *branch, Prio prio, const QString &first)
+{
+    branch->run(prio);
+    QTRY_VERIFY(TestRecord::journal().contains(first));
+}
+
+void tst_Stops::stopReachesWorker_data()
+{
+    QTest::addColumn<QString>("signal");
+    QTest::addColumn<int>("prio");
+    QTest::addColumn<QString>("body");
+
+    const QString sleeps = QStringLiteral("<TestRecord>begin</TestRecord><Wait><Number>600000</Number></Wait>"
+                                          "<TestRecord>after</TestRecord>");
+    // The step never reaches the end: only the stop test on every pass ends it.
+    const QString loops = QStringLiteral("<TestRecord>begin</TestRecord><ForLoop><Number>0</Number><Number>1</Number>"
+                                         "<Number>0</Number><Null/><Null/></ForLoop><TestRecord>after</TestRecord>");
+    for (const char *signal : { "exitAll", "stopAll" }) {
+        QTest::addRow("%s: click script in Wait", signal) << signal << int(CLICK) << sleeps;
+        QTest::addRow("%s: procedure in Wait", signal) << signal << int(PROCEDURE) << sleeps;
+    }
+    QTest::newRow("exitAll: click script looping") << "exitAll" << int(CLICK) << loops;
+    QTest::newRow("exitAll: procedure looping") << "exitAll" << int(PROCEDURE) << loops;
+}
+
+void tst_Stops::stopReachesWorker()
+{
+    QFETCH(QString, signal);
+    QFETCH(int, prio);
+    QFETCH(QString, body);
+    // A registered click script keeps a procedure company, so that the procedure runs alongside.
+    start(manager(QStringLiteral("Click"), QStringLiteral("<TestRecord>click</TestRecord><Wait><Number>600000</Number></Wait>")),
+          CLICK, QStringLiteral("click"));
+    start(manager(QStringLiteral("Script"), body), Prio(prio), QStringLiteral("begin"));
+
+    // Emitted here, on the GUI thread, while the worker sleeps or computes without an event loop.
+    QElapsedTimer clock;
+    clock.start();
+    if (signal == QLatin1String("exitAll"))
+        emit m_app->exitAll();
+    else
+        emit m_app->stopAll();
+    const bool stopsProcedure = signal == QLatin1String("exitAll") || prio != PROCEDURE;
+    if (stopsProcedure) {
+        QTRY_COMPARE_WITH_TIMEOUT(kestThread::liveCount(), 0, 5000);
+        QVERIFY(!TestRecord::journal().contains(QStringLiteral("after")));
+    } else {
+        // A procedure's wait is cut short and the procedure goes on.
+        QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("after")), 5000);
+    }
+    QVERIFY2(clock.elapsed() < 5000, "the stop did not reach the worker");
+}
+
+void tst_Stops::clickCutsLoneProcedureWait()
+{
+    // A procedure registered on its own, then a click: the click cuts the procedure's current
+    // wait short, the procedure goes on to its next wait, and the click waits for its turn.
+    kestBranchManager *procedure
+        = manager(QStringLiteral("Proc"), QStringLiteral("<CallProcedure><Text>Forever</Text></CallProcedure>"));
+    start(procedure, PROCEDURE, QStringLiteral("procedure"));
+    LogCapture logs;
+    manager(QStringLiteral("Click"), QStringLiteral("<TestRecord>click</TestRecord>"))->run(CLICK);
+    QTRY_VERIFY(TestRecord::journal().contains(QStringLiteral("procedure goes on")));
+    QVERIFY(logs.messages().contains(QStringLiteral("loopStop Proc!")));
+    QVERIFY(!TestRecord::journal().contains(QStringLiteral("click")));
+}
+
+void tst_Stops::selfCallingProcedureIsCapped()
+{
+    LogCapture logs;
+    start(manager(QStringLiteral("Click"),
+                  QStringLiteral("<TestRecord>begin</TestRecord><CallProcedure><Text>Again</Text></CallProcedure>"
+                                 "<TestRecord>after</TestRecord>")),
+          CLICK, QStringLiteral("begin"));
+    QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("after")), 20000);
+    const QString capped = QStringLiteral("[LIB] CallProcedure: Again not called, calls nested %1 deep")
+                               .arg(CallProcedure::MaxProcedureDepth);
+    QTRY_VERIFY(logs.messages().contains(capped));
+}
+
+QTEST_MAIN(tst_Stops)
+#include "tst_stops.moc"
