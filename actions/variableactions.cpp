@@ -6,9 +6,8 @@
 
 #include <QFile>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 
-#include <cstdlib>
-#include <ctime>
 #include <utility>
 
 using namespace kestVariables;
@@ -30,11 +29,6 @@ QString GetValue::execute()
     return variableValue(argument(0));
 }
 
-SetRandomValue::SetRandomValue()
-{
-    std::srand(unsigned(std::time(nullptr)));
-}
-
 QString SetRandomValue::execute()
 {
     if (!passesRunTest()) {
@@ -48,7 +42,9 @@ QString SetRandomValue::execute()
         highText = lowText;
     qCDebug(lcActions).noquote() << QStringLiteral("Varval2: ") + highText;
 
-    const int r = std::rand();
+    // The process-wide generator, seeded once from the system's random source: reseeding with
+    // the time in seconds gave two draws in one second the same value.
+    const int r = int(QRandomGenerator::global()->generate() & 0x7fffffff);
     const int low = lowText.toInt(); // a non-number reads as 0
     const int high = highText.toInt();
     // 64 bits: the span of two extreme ints does not fit an int.
@@ -60,11 +56,6 @@ QString SetRandomValue::execute()
             + QString::number(high) + QStringLiteral(" result: ") + QString::number(result);
     assignVariable(name, QString::number(result));
     return QString();
-}
-
-ShuffleVariable::ShuffleVariable()
-{
-    std::srand(unsigned(std::time(nullptr)));
 }
 
 QString ShuffleVariable::execute()
@@ -87,7 +78,7 @@ QString ShuffleVariable::execute()
     }
 
     for (int i = 1; i < tuples.size(); ++i)
-        std::swap(tuples[i], tuples[std::rand() % (i + 1)]);
+        std::swap(tuples[i], tuples[int(QRandomGenerator::global()->bounded(quint32(i + 1)))]);
 
     for (int i = 0; i < groups.size(); ++i) {
         const QStringList values = tuples.at(i).split(QLatin1Char('|'));

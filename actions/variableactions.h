@@ -25,7 +25,6 @@ class SetRandomValue : public kestObject
 {
     Q_OBJECT
 public:
-    SetRandomValue();
     QString execute() override;
 };
 
@@ -34,7 +33,6 @@ class ShuffleVariable : public kestObject
 {
     Q_OBJECT
 public:
-    ShuffleVariable();
     QString execute() override;
 };
 

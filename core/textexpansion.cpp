@@ -13,12 +13,30 @@ namespace kestTextExpansion {
 
 namespace {
 
+// True when the sign at index belongs to the exponent of a number such as "1.5e+06": the "e"
+// before it follows digits that start the operand.
+bool isExponentSign(const QString &text, int from, int index)
+{
+    if (index - 2 < from || (text.at(index - 1) != QLatin1Char('e') && text.at(index - 1) != QLatin1Char('E')))
+        return false;
+    int start = index - 2;
+    bool digits = false;
+    while (start >= from && (text.at(start).isDigit() || text.at(start) == QLatin1Char('.'))) {
+        digits = digits || text.at(start).isDigit();
+        --start;
+    }
+    return digits && (start < from || text.at(start).isSpace() || QStringLiteral("+-*/").contains(text.at(start)));
+}
+
 int indexOfOperator(const QString &text, int from)
 {
     for (int i = from; i < text.size(); ++i) {
         switch (text.at(i).unicode()) {
         case '+':
         case '-':
+            if (isExponentSign(text, from, i))
+                break;
+            return i;
         case '*':
         case '/':
             return i;
@@ -45,7 +63,9 @@ QString expandPlaceholders(const QString &text)
     // "$TIMER" before "$TIME", which is its prefix.
     const std::pair<QLatin1String, std::function<QString()>> placeholders[] = {
         { QLatin1String("$DATE"), [] { return QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd")); } },
-        { QLatin1String("$TIMER"), [] { return kestVariables::formatNumber(millisecondsSinceStart()); } },
+        // Whole milliseconds in full: six significant digits would turn into an exponent after
+        // about 17 minutes.
+        { QLatin1String("$TIMER"), [] { return QString::number(qint64(millisecondsSinceStart())); } },
         { QLatin1String("$TIME"), [] { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")); } },
         { QLatin1String("$SUBPROJECT"), [] { return kestVariables::subProjectName(); } },
     };

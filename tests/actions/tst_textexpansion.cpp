@@ -46,6 +46,9 @@ private slots:
         QTest::newRow("division by zero") << "" << "[7/0]" << "inf";
         QTest::newRow("six digits") << "" << "[1/3]" << "0.333333";
         QTest::newRow("exponent form") << "" << "[1000*1000]" << "1e+06";
+        QTest::newRow("exponent operand") << "" << "[1.00012e+06-1000]" << "999120";
+        QTest::newRow("negative exponent operand") << "" << "[2e-3*1000]" << "2";
+        QTest::newRow("name ending in e") << "size=5" << "[size-1]" << "4";
         QTest::newRow("unclosed bracket") << "" << "[1+2" << "[1+2";
         QTest::newRow("no operator stops") << "" << "[5] [2*3]" << "[5] [2*3]";
         QTest::newRow("variable") << "Name=Ann" << "Hello (Name)!" << "Hello Ann!";
@@ -82,6 +85,15 @@ private slots:
         QTest::newRow("no scene yet") << "in $SUBPROJECT" << "" << "in ";
         QTest::newRow("value holding its placeholder") << "$SUBPROJECT" << "$SUBPROJECT" << R"(\$SUBPROJECT)";
         // clang-format on
+    }
+    void timerInFull()
+    {
+        // Without an application the timer counts from the epoch: thirteen digits, which six
+        // significant digits would turn into an exponent that arithmetic cannot read.
+        m_app.reset();
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d{13}$")).match(kestTextExpansion::expand(QStringLiteral("$TIMER"))).hasMatch());
+        QCOMPARE(kestTextExpansion::expand(QStringLiteral("[$TIMER-$TIMER]")), QStringLiteral("0"));
+        m_app = std::make_unique<kestApplication>();
     }
     void placeholders()
     {

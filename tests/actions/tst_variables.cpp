@@ -171,32 +171,40 @@ private slots:
     void shuffleVariable_data()
     {
         QTest::addColumn<QString>("groups");
-        QTest::addColumn<int>("firstDraw");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("kept") << "a1|a2;b1|b2" << 1 << "1|2|3|4";
-        QTest::newRow("exchanged") << "a1|a2;b1|b2" << 0 << "3|4|1|2";
-        QTest::newRow("short tuple leaves names empty") << "a1|a2;b1" << 0 << "3||1|4";
-        QTest::newRow("trailing ; adds no empty group") << "a1|a2;b1|b2;" << 0 << "3|4|1|2";
+        QTest::addColumn<QString>("outcomes"); // kept;exchanged
+        QTest::newRow("two groups") << "a1|a2;b1|b2" << "1|2|3|4;3|4|1|2";
+        QTest::newRow("short tuple leaves names empty") << "a1|a2;b1" << "1|2|3|4;3||1|4";
+        QTest::newRow("trailing ; adds no empty group") << "a1|a2;b1|b2;" << "1|2|3|4;3|4|1|2";
     }
     void shuffleVariable()
     {
         QFETCH(QString, groups);
-        QFETCH(int, firstDraw);
-        setVariables(QStringLiteral("a1=1;a2=2;b1=3;b2=4"));
-        const auto root = build(xml(QStringLiteral("ShuffleVariable"), { groups }));
-        // With two groups the first draw alone decides (0 exchanges): pick a seed that gives it.
-        unsigned seed = 0;
-        do
-            std::srand(++seed);
-        while (std::rand() % 2 != firstDraw);
-        std::srand(seed);
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("[LibShufflePosition] : ") + groups));
-        QTest::ignoreMessage(QtDebugMsg, "[LibShufflePosition] : Module worked fine!");
-        root->execute();
-        QStringList values;
-        for (const char *name : { "a1", "a2", "b1", "b2" })
-            values << variableValue(QLatin1String(name));
-        QTEST(values.join(QLatin1Char('|')), "after");
+        QFETCH(QString, outcomes);
+        // Each deal is one of the two orders, and both turn up: the generator is not stuck.
+        QSet<QString> seen;
+        for (int i = 0; i < 200 && seen.size() < 2; ++i) {
+            setVariables(QStringLiteral("a1=1;a2=2;b1=3;b2=4"));
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("[LibShufflePosition] : ") + groups));
+            QTest::ignoreMessage(QtDebugMsg, "[LibShufflePosition] : Module worked fine!");
+            build(xml(QStringLiteral("ShuffleVariable"), { groups }))->execute();
+            QStringList values;
+            for (const char *name : { "a1", "a2", "b1", "b2" })
+                values << variableValue(QLatin1String(name));
+            QVERIFY2(outcomes.split(QLatin1Char(';')).contains(values.join(QLatin1Char('|'))), qPrintable(values.join(QLatin1Char('|'))));
+            seen.insert(values.join(QLatin1Char('|')));
+        }
+        QCOMPARE(seen.size(), 2);
+    }
+
+    void randomDrawsDifferWithinASecond()
+    {
+        // Each action used to reseed with the time in seconds, so fresh actions drew alike.
+        QSet<QString> draws;
+        for (int i = 0; i < 5; ++i) {
+            run(QStringLiteral("SetRandomValue"), { QStringLiteral("R"), QStringLiteral("0"), QStringLiteral("1000000000") });
+            draws.insert(variableValue(QStringLiteral("R")));
+        }
+        QVERIFY(draws.size() > 1);
     }
 
     void externFileCheck()
