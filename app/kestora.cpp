@@ -3,6 +3,7 @@
 
 #include "coursecatalogue.h"
 #include "deployment.h"
+#include "kestclock.h"
 #include "kestapplication.h"
 #include "kestcommandrouter.h"
 #include "kesteventfilter.h"
@@ -61,7 +62,7 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
     m_kestApp->setMainWindow(this);
     logLine(QStringLiteral("Started the Application!3"));
 
-    m_lastBackPress = QDateTime::currentDateTime();
+    m_lastBackPress = kestClock::now();
     m_touching = false;
     m_ui->setupUi(this);
 
@@ -276,8 +277,8 @@ void Kestora::warningAusgabe(QString text)
 bool Kestora::event(QEvent *event)
 {
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Back) {
-        const QDateTime now = QDateTime::currentDateTime();
-        if (m_lastBackPress.msecsTo(now) < 2000)
+        const qint64 now = kestClock::now();
+        if (now - m_lastBackPress < 2000)
             m_application->quit();
         m_lastBackPress = now;
         m_project->runScriptSlot(m_project->currentIndex() != 0 ? 4 : 7);

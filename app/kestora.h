@@ -66,7 +66,7 @@ private:
     std::unique_ptr<KestProgress> m_progress;
     bool m_downloadError = false;
     QString m_variablesFilePath;
-    QDateTime m_lastBackPress;
+    qint64 m_lastBackPress = 0; // kestClock::now() of the last Back press
     QApplication *m_application;
     std::unique_ptr<Ui::KestoraClass> m_ui;
     std::unique_ptr<kestApplication> m_kestApp;

@@ -3,6 +3,7 @@
 
 #include "kestapplication.h"
 #include "kestbranchmanager.h"
+#include "kestclock.h"
 #include "kestlog.h"
 #include "kestpaths.h"
 #include "kestsubproject.h"
@@ -191,7 +192,7 @@ void kestProject::enterSubProject(int index)
 
 void kestProject::gotoSubProject(const QString &target)
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = kestClock::now();
     if (now - m_lastSwitch < 100)
         return;
     m_lastSwitch = now;

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QReadWriteLock>
 
+#include <limits>
 #include <memory>
 
 class QWidget;
@@ -76,7 +77,7 @@ private:
     int m_current = 0;
     int m_previous = 0;
     QList<int> m_history;
-    qint64 m_lastSwitch = 0;
+    qint64 m_lastSwitch = std::numeric_limits<qint64>::min() / 2; // kestClock::now() of the last switch
     std::unique_ptr<WebView> m_webView; // created by the first load
     QString m_dataFolder;
     // Worker threads look procedures and the scene name up while the GUI thread rebuilds scenes:

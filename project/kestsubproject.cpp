@@ -48,7 +48,9 @@ void kestSubProject::build()
     WebView *bridge = m_project ? m_project->webView() : nullptr;
 
     const kestDocument::SubProjectContent content = kestDocument::readSubProjectContent(m_element);
-    if (content.hasNameElement) {
+    // An empty Name element keeps the name read before it (the leading text): the scene must stay
+    // reachable by name.
+    if (content.hasNameElement && !content.name.isEmpty()) {
         m_name = content.name;
         if (bridge)
             bridge->setSceneName(m_name);

@@ -2,6 +2,7 @@
 #include "kestapplication.h"
 #include "kestobject.h"
 #include "kestscheduler.h"
+#include "logcapture.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
 #include "variablestore.h"
@@ -266,13 +267,15 @@ void tst_ControlFlow::waitEndsOnStopRequest()
     const auto root = buildBody(QStringLiteral(
         "<ActionList><Wait><Number>60000</Number></Wait><TestRecord>after</TestRecord></ActionList>"));
     statRunningObject = root.get();
+    LogCapture logs;
     std::atomic<bool> done { false };
     std::unique_ptr<QThread> worker(QThread::create([&root, &done] {
         root->execute();
         done = true;
     }));
     worker->start();
-    QTest::qWait(30);
+    // Logged once the wait listens for the stop.
+    QTRY_VERIFY(logs.messages().contains(QStringLiteral("[LIB] Wait (60000)")));
     emit root->loopStop();
     QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
     QVERIFY(worker->wait(1000));

@@ -10,6 +10,7 @@
 #include "logcapture.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
+#include "testclock.h"
 #include "variablestore.h"
 #include "webview.h"
 
@@ -103,6 +104,7 @@ private slots:
     void quitButton();
 
 private:
+    TestClock m_clock; // the switch guard and the Back key see only the time stepped here
     bool load();
     QString scene() const;
     QString setting(const char *key) const;
@@ -171,14 +173,14 @@ QString tst_DemoCourse::setting(const char *key) const
 
 void tst_DemoCourse::click(const char *entity)
 {
-    QTest::qWait(110);
+    m_clock.advance(110);
     m_project->webView()->qmlClickedEntity(QLatin1String(entity));
     QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
 }
 
 void tst_DemoCourse::drop(const char *dragged, const char *target)
 {
-    QTest::qWait(110);
+    m_clock.advance(110);
     m_project->webView()->qmlDropEntity(QLatin1String(dragged), QLatin1String(target));
     QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
 }
@@ -381,7 +383,7 @@ void tst_DemoCourse::quitButton()
 {
     QVERIFY(load());
     LogCapture log;
-    QTest::qWait(110);
+    m_clock.advance(110);
     m_project->webView()->qmlClickedEntity(QStringLiteral("MenuQuit"));
     // Without processing events here, so that the quit request reaches the loop below.
     QElapsedTimer waited;

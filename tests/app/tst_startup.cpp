@@ -8,6 +8,7 @@
 #include "kestsubproject.h"
 #include "kestthread.h"
 #include "testactions.h"
+#include "testclock.h"
 #include "variablestore.h"
 #include "webview.h"
 
@@ -86,6 +87,7 @@ private slots:
     void scriptsDriveThePlayer();
 
 private:
+    TestClock m_clock; // the switch guard and the Back key see only the time stepped here
     QString userFolder() const { return m_home->path() + QStringLiteral("/Documents/Tavelo/"); }
     // Constructs the window; the course dialog, when it comes, picks what chooseLanguage says.
     void start();
@@ -305,7 +307,7 @@ void tst_Startup::backKey()
     m_window.reset();
 
     start();
-    QTest::qWait(2100);
+    m_clock.advance(2100);
     QVERIFY(settle());
     TestRecord::clearJournal();
     QCOMPARE(runApplication(300, pressBack), 42);
@@ -313,7 +315,7 @@ void tst_Startup::backKey()
     QCOMPARE(runApplication(2500, [&] { QTimer::singleShot(1000, qApp, pressBack); }), 0);
 
     // On a later scene the Back key runs the other joystick button.
-    QTest::qWait(2100);
+    m_clock.advance(2100);
     m_window->getProject()->gotoSubProject(QStringLiteral("Second"));
     QVERIFY(settle());
     TestRecord::clearJournal();
@@ -423,10 +425,10 @@ void tst_Startup::scriptsDriveThePlayer()
     QCOMPARE(TestRecord::journal(), lines("main Second"));
 
     // LoadFile: the other course first, then the scene in it.
-    QTest::qWait(110);
+    m_clock.advance(110);
     project->gotoSubProject(QStringLiteral("First"));
     QVERIFY(settle());
-    QTest::qWait(110); // the LoadFile's own scene change must not fall in the switch guard
+    m_clock.advance(110); // the LoadFile's own scene change must not fall in the switch guard
     TestRecord::clearJournal();
     click("Switch");
     QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("main Second")), 10000);
@@ -438,7 +440,7 @@ void tst_Startup::scriptsDriveThePlayer()
     QCOMPARE(project->currentSubProject()->name(), QStringLiteral("Second"));
 
     // CloseApp ends the program's event loop.
-    QTest::qWait(110);
+    m_clock.advance(110);
     project->loadProject(userFolder() + QStringLiteral("tavelo.avx"));
     QVERIFY(settle());
     QCOMPARE(runApplication(5000, [click] { click("Quit"); }), 0);
