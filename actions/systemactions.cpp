@@ -197,8 +197,14 @@ QString OpenLink::execute()
     const QString url = argument(0);
     log(QStringLiteral("Open link: ") + url);
     // The desktop services belong to the GUI thread and need a GUI application.
+    // A course may open web pages and mail, not local files or programs.
+    const QUrl target(url);
+    const QString scheme = target.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https") && scheme != QLatin1String("mailto")) {
+        qCWarning(lcActions).noquote() << QStringLiteral("[LIB] OpenLink: refused ") + url;
+        return QString();
+    }
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        const QUrl target(url);
         QMetaObject::invokeMethod(
             app, [target] { QDesktopServices::openUrl(target); }, Qt::QueuedConnection);
     }
@@ -218,7 +224,8 @@ QString SendMail::execute()
     QString account = argument(1);
     QString password = argument(2);
     argument(3); // sender and recipient come from variables; the arguments only run
-    log(server + account + password);
+    // The password stays out of the log: logs are shared with whoever helps the learner.
+    log(server + account + (password.isEmpty() ? QString() : QStringLiteral("********")));
     argument(4);
     const QString subjectText = argument(5);
     const QString bodyText = argument(6);

@@ -27,6 +27,7 @@ kestDeployment kestDeployment::defaults()
     d.smtpAccount = QStringLiteral(KEST_DEFAULT_SMTP_ACCOUNT);
     d.smtpPassword = QStringLiteral(KEST_DEFAULT_SMTP_PASSWORD);
     d.smtpMailbox = QStringLiteral(KEST_DEFAULT_SMTP_MAILBOX);
+    d.smtpCaFile = QStringLiteral(KEST_DEFAULT_SMTP_CA_FILE);
     return d;
 }
 
@@ -48,6 +49,8 @@ kestDeployment kestDeployment::fromFile(const QString &path)
     read("SmtpAccount", d.smtpAccount);
     read("SmtpPassword", d.smtpPassword);
     read("SmtpMailbox", d.smtpMailbox);
+    read("SmtpCaFile", d.smtpCaFile);
+    d.smtpPort = ini.value(QStringLiteral("SmtpPort"), d.smtpPort).toInt();
     return d;
 }
 

@@ -16,6 +16,8 @@ struct kestDeployment
     QString smtpAccount;
     QString smtpPassword;
     QString smtpMailbox; // mailbox of the default account, the default recipient
+    QString smtpCaFile; // extra certificate authorities (PEM) trusted for STARTTLS; may be empty
+    int smtpPort = 25; // port of every mail server that scripts name
 
     // The compiled-in defaults.
     static kestDeployment defaults();

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "kestcommandrouter.h"
 
+#include "deployment.h"
 #include "kestapplication.h"
 #include "kestcommands.h"
 #include "kestlog.h"
 #include "kestproject.h"
 #include "kestsubproject.h"
 #include "kestthread.h"
+#include "smtp.h"
 #include "webview.h"
 
 #include <QHash>
@@ -31,6 +33,8 @@ void toProject(kestCommandRouter *router, const QString &payload)
 }
 
 void nothing(kestCommandRouter *, const QString &) { }
+
+constexpr int SmtpTimeoutMs = 30000;
 
 } // namespace
 
@@ -164,6 +168,14 @@ void kestCommandRouter::callProcedure(const QString &name)
 
 void kestCommandRouter::sendMail(const QString &payload)
 {
-    Q_UNUSED(payload)
-    qCWarning(lcMail).noquote() << QStringLiteral("Mail not sent: this player has no mail client");
+    const QStringList fields = payload.split(QLatin1Char('|'));
+    const auto field = [&fields](int index) { return fields.value(index); };
+    qCDebug(lcMail).noquote() << QStringLiteral("Send Mail");
+    // The client talks on the GUI thread and is released once it reports its outcome.
+    const kestDeployment deployment = kestDeployment::current();
+    auto *client = new Smtp(field(1), field(2), field(0), deployment.smtpPort, SmtpTimeoutMs, this);
+    client->setCaCertificatesFile(deployment.smtpCaFile);
+    connect(client, &Smtp::status, client, &QObject::deleteLater);
+    client->sendMail(field(3), field(4), field(5), field(6), QStringList { field(7) });
+    qCDebug(lcMail).noquote() << QStringLiteral("Send Mail");
 }

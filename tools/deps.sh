@@ -11,7 +11,7 @@ packages=(
     qtspeech5-speechd-plugin speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
     pulseaudio pulseaudio-utils xvfb xauth sox
     xdotool imagemagick
-    apache2 apache2-utils python3 python3-aiosmtpd
+    apache2 apache2-utils python3 python3-aiosmtpd openssl
 )
 
 missing=()

@@ -147,12 +147,14 @@ void tst_SystemActions::initTestCase()
     deployment.smtpPassword = QStringLiteral("secret4");
     deployment.smtpMailbox = QStringLiteral("box@deploy.test");
     kestDeployment::setCurrent(deployment);
-    QDesktopServices::setUrlHandler(QStringLiteral("kesttest"), &m_sink, "open");
+    for (const char *scheme : { "http", "https", "mailto", "file" })
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_sink, "open");
 }
 
 void tst_SystemActions::cleanupTestCase()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("kesttest"));
+    for (const char *scheme : { "http", "https", "mailto", "file" })
+        QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
 }
 
 void tst_SystemActions::init()
@@ -603,8 +605,10 @@ void tst_SystemActions::sendMail()
     QCOMPARE(sent, payload.replace(QStringLiteral("{U}"), userPath()));
     QCOMPARE(sent.split(QLatin1Char('|')).size(), 8);
     QCOMPARE(TestRecord::journal(), lines("sender arg|recipient arg"));
-    // The arguments as written, before the defaults replace them.
-    QCOMPARE(logs.count(args.at(0) + args.at(1) + args.at(2)), 1);
+    // The arguments as written, before the defaults replace them, without the password.
+    QCOMPARE(logs.count(args.at(0) + args.at(1) + QStringLiteral("********")), 1);
+    for (const QString &line : logs.messages())
+        QVERIFY2(!line.contains(args.at(2)), qPrintable(line));
 }
 
 void tst_SystemActions::sendMailStopped()
@@ -621,16 +625,23 @@ void tst_SystemActions::sendMailStopped()
 
 void tst_SystemActions::openLink_data()
 {
+    QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("registered");
-    QTest::newRow("running script opens the link") << true;
-    QTest::newRow("unregistered: nothing") << false;
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("running script opens the link") << "https://course.test/page?x=1" << true << true;
+    QTest::newRow("plain web page") << "HTTP://course.test/" << true << true;
+    QTest::newRow("mail") << "mailto:teacher@school.test" << true << true;
+    QTest::newRow("unregistered: nothing") << "https://course.test/page?x=1" << false << false;
+    QTest::newRow("local file refused") << "file:///etc/passwd" << true << false;
+    QTest::newRow("other scheme refused") << "kesttest://course/page" << true << false;
 }
 
 void tst_SystemActions::openLink()
 {
+    QFETCH(QString, url);
     QFETCH(bool, registered);
+    QFETCH(bool, opened);
     m_sink.urls.clear();
-    const QString url = QStringLiteral("kesttest://course/page?x=1");
     const auto root = build(call(QStringLiteral("OpenLink"), { url }), registered);
 
     LogCapture logs;
@@ -639,7 +650,7 @@ void tst_SystemActions::openLink()
     QVERIFY(worker->wait(5000));
     QVERIFY(m_sink.urls.isEmpty());
     QCOMPARE(logs.count(QStringLiteral("Open link: ") + url), registered ? 1 : 0);
-    if (registered) {
+    if (opened) {
         QTRY_COMPARE(m_sink.urls, QList<QUrl> { QUrl(url) });
         QVERIFY(m_sink.onGuiThread);
     } else {
