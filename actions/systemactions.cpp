@@ -31,21 +31,6 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-// The key's value as text; "" when the file, the section or the key is missing.
-QString readSetting(const QString &section, const QString &key)
-{
-    const QString path = kestPaths::settingsFile();
-    if (path.isEmpty() || key.isEmpty())
-        return QString();
-    QSettings settings(path, QSettings::IniFormat);
-    settings.beginGroup(section);
-    const QVariant value = settings.value(key);
-    // An unquoted value with commas reads as a list; as text it would be lost entirely.
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.toString();
-}
-
 // Writes the value at once; the file and its folder are created when missing.
 void writeSetting(const QString &section, const QString &key, const QString &value)
 {
@@ -70,7 +55,7 @@ QString GetIniValue::execute()
         return QString();
     const QString section = argument(0);
     const QString key = argument(1);
-    assignVariable(key, readSetting(section, key));
+    assignVariable(key, kestPaths::readSetting(section, key));
     return variableValue(key);
 }
 

@@ -179,8 +179,11 @@ void Kestora::chooseCourse()
 {
     KestSelect dialog;
     const QString remembered = variableValue(QStringLiteral("defaultLoadCourse"));
+    // A remembered path without a folder would make "/" the course folder and USERPATH: such a
+    // course counts as not remembered.
+    const bool pathKnown = variableValue(QStringLiteral("defaultLoadCoursePath")).contains(QLatin1Char('/'));
     const bool ask = remembered.contains(QLatin1String("###start###")) || remembered.contains(QLatin1String("###debug###"))
-        || remembered.isEmpty();
+        || remembered.isEmpty() || !pathKnown;
     if (ask) {
         dialog.showMaximized();
         dialog.exec();

@@ -3,6 +3,8 @@
 
 #include "variablestore.h"
 
+#include <QSettings>
+
 namespace kestPaths {
 
 QString joinPath(const QString &folder, const QString &file)
@@ -24,6 +26,20 @@ QString settingsFile()
     if (folder.trimmed().isEmpty())
         return QString();
     return joinPath(folder, QStringLiteral("Tavelo.ini"));
+}
+
+QString readSetting(const QString &section, const QString &key)
+{
+    const QString path = settingsFile();
+    if (path.isEmpty() || key.isEmpty())
+        return QString();
+    QSettings settings(path, QSettings::IniFormat);
+    settings.beginGroup(section);
+    const QVariant value = settings.value(key);
+    // An unquoted value with commas reads as a list; as text it would be lost entirely.
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
 }
 
 } // namespace kestPaths

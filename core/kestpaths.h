@@ -13,4 +13,8 @@ QString joinPath(const QString &folder, const QString &file);
 // unset, since joining an empty folder would point at the root of the file system.
 QString settingsFile();
 
+// A value of the settings file as text; "" when the file, the section or the key is missing. An
+// unquoted value with commas ("rgb(1, 2, 3)") reads as the text it was written as.
+QString readSetting(const QString &section, const QString &key);
+
 } // namespace kestPaths

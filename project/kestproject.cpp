@@ -15,7 +15,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QMainWindow>
-#include <QSettings>
 
 using kestVariables::assignVariable;
 
@@ -271,20 +270,14 @@ void kestProject::runScriptSlot(int slot)
 
 void kestProject::loadGlobalSettings()
 {
-    const QString path = kestPaths::settingsFile();
-    if (path.isEmpty())
-        return;
-    QSettings settings(path, QSettings::IniFormat);
-    const QString notDefined = QStringLiteral("notdefined");
     const struct {
         const char *group;
         const char *key;
     } keys[] = { { "Color", "Entitycolor" }, { "Color", "Backgroundcolor" }, { "User", "defaultLoadCourse" },
                  { "User", "defaultLoadCoursePath" } };
     for (const auto &k : keys) {
-        const QString key = QLatin1String(k.group) + QLatin1Char('/') + QLatin1String(k.key);
-        const QString value = settings.value(key, notDefined).toString();
-        if (value != notDefined && !value.isEmpty())
+        const QString value = kestPaths::readSetting(QLatin1String(k.group), QLatin1String(k.key));
+        if (!value.isEmpty() && value != QLatin1String("notdefined"))
             assignVariable(QLatin1String(k.key), value);
     }
 }

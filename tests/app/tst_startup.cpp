@@ -78,6 +78,8 @@ private slots:
     void debugMarkerAsksEveryTime();
     void brokenInputs_data();
     void brokenInputs();
+    void settingsAsTyped_data();
+    void settingsAsTyped();
     void backKey();
     void touchToScene_data();
     void touchToScene();
@@ -287,6 +289,33 @@ void tst_Startup::brokenInputs()
     QTEST(m_window->findChild<QLabel *>(QStringLiteral("label"))->isVisible(), "labelVisible");
     QCOMPARE(kestVariables::variableValue(QStringLiteral("Backgroundcolor")), QString());
     QCOMPARE(readFile(userFolder() + QStringLiteral("Tavelo.ini")), settings);
+}
+
+void tst_Startup::settingsAsTyped_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<int>("dialogs");
+    QTest::addColumn<QString>("background");
+    // A remembered course must name a folder: "/" would become the course folder and USERPATH.
+    QTest::newRow("remembered course, empty path")
+        << QByteArray("[User]\ndefaultLoadCourse=TAVELO German Version\ndefaultLoadCoursePath=\n") << 1 << QString();
+    QTest::newRow("remembered course, path without folder")
+        << QByteArray("[User]\ndefaultLoadCourse=TAVELO German Version\ndefaultLoadCoursePath=tavelo.avx\n") << 1
+        << QString();
+    // Hand-typed commas: the same text that scripts read with GetIniValue.
+    QTest::newRow("colour with commas") << QByteArray("[Color]\nBackgroundcolor=rgb(1, 2, 3)\n[User]\n") << 1
+                                        << QStringLiteral("rgb(1, 2, 3)");
+}
+
+void tst_Startup::settingsAsTyped()
+{
+    QFETCH(QByteArray, settings);
+    writeFile(userFolder() + QStringLiteral("Tavelo.ini"), settings);
+    copyFile(data("catalogue.xml"), userFolder() + QStringLiteral("tavelo.xml"));
+    start();
+    QTEST(m_dialogsSeen, "dialogs");
+    QVERIFY(kestVariables::variableValue(QStringLiteral("USERPATH")) != QLatin1String("/"));
+    QTEST(kestVariables::variableValue(QStringLiteral("Backgroundcolor")), "background");
 }
 
 void tst_Startup::backKey()

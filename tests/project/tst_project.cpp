@@ -54,6 +54,7 @@ private slots:
     void drawOrderAndIds();
     void scriptSlotsForBackKey();
     void missingAndBrokenFiles();
+    void emptyNameKeepsLeadingText();
     void routerTable();
     void routerCallProcedure();
     void changeProjectWhileScriptsRun();
@@ -338,6 +339,21 @@ void tst_Project::scriptSlotsForBackKey()
     m_project->runScriptSlot(-1);
     settle();
     QCOMPARE(TestRecord::journal(), lines("back on later scene"));
+}
+
+void tst_Project::emptyNameKeepsLeadingText()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("names.avx")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<Course><SubProject>Leading<Name/></SubProject><SubProject><Name>Other</Name></SubProject></Course>");
+    file.close();
+    QVERIFY(m_project->loadProject(file.fileName()) && settle());
+    QCOMPARE(m_project->currentSubProject()->name(), QStringLiteral("Leading"));
+    QCOMPARE(kestVariables::subProjectName(), QStringLiteral("Leading"));
+    go(QStringLiteral("Other"));
+    go(QStringLiteral("Leading"));
+    QCOMPARE(m_project->currentIndex(), 0);
 }
 
 void tst_Project::missingAndBrokenFiles()
