@@ -25,6 +25,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProgressBar>
+#include <QQuickView>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -237,6 +238,9 @@ void Kestora::startCourse()
 {
     if (m_project->loadProject(m_mainProjectFile))
         m_ui->label->hide();
+    // The scene is made by the first load that succeeds, maybe a later project change.
+    watchSceneKeys();
+    connect(m_kestApp.get(), &kestApplication::projectLoaded, this, &Kestora::watchSceneKeys);
     logLine(QStringLiteral("Successfully loaded First xml!"));
     m_project->loadExternVariables(m_kestApp->projectPath() + QStringLiteral("variables_win.txt"));
     m_project->setDataFolder(m_courseFolder);
@@ -280,11 +284,7 @@ void Kestora::warningAusgabe(QString text)
 bool Kestora::event(QEvent *event)
 {
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Back) {
-        const qint64 now = kestClock::now();
-        if (now - m_lastBackPress < 2000)
-            m_application->quit();
-        m_lastBackPress = now;
-        m_project->runScriptSlot(m_project->currentIndex() != 0 ? 4 : 7);
+        backPressed();
         return true;
     }
     return QMainWindow::event(event);
@@ -297,9 +297,32 @@ void Kestora::resizeEvent(QResizeEvent *event)
         m_project->webView()->fitToHost();
 }
 
+void Kestora::backPressed()
+{
+    const qint64 now = kestClock::now();
+    if (now - m_lastBackPress < 2000)
+        m_application->quit();
+    m_lastBackPress = now;
+    m_project->runScriptSlot(m_project->currentIndex() != 0 ? 4 : 7);
+}
+
+void Kestora::watchSceneKeys()
+{
+    if (WebView *bridge = m_project->webView())
+        bridge->quickView()->installEventFilter(this);
+}
+
 bool Kestora::eventFilter(QObject *watched, QEvent *event)
 {
     WebView *bridge = m_project ? m_project->webView() : nullptr;
+    // Once the learner touched the scene, its window has the keyboard focus: keys arrive there.
+    if (bridge && watched == bridge->quickView()) {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Back) {
+            backPressed();
+            return true;
+        }
+        return false;
+    }
     switch (event->type()) {
     case QEvent::TouchBegin:
         m_touching = true;

@@ -56,6 +56,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The Back key: runs the scene's back script; a second press within 2 s quits.
+    void backPressed();
+    void watchSceneKeys();
     void prepareUserFolder();
     bool checkConnection();
     void chooseCourse();

@@ -351,6 +351,18 @@ void tst_Startup::backKey()
     QCOMPARE(runApplication(300, pressBack), 42);
     QVERIFY(settle());
     QCOMPARE(TestRecord::journal(), lines("back on later"));
+
+    // After a touch on the scene its window has the focus, and the key arrives there.
+    const auto pressBackOnScene = [this] {
+        QKeyEvent back(QEvent::KeyPress, Qt::Key_Back, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window->getProject()->webView()->quickView(), &back);
+    };
+    m_clock.advance(2100);
+    TestRecord::clearJournal();
+    QCOMPARE(runApplication(300, pressBackOnScene), 42);
+    QVERIFY(settle());
+    QCOMPARE(TestRecord::journal(), lines("back on later"));
+    QCOMPARE(runApplication(2500, pressBackOnScene), 0);
 }
 
 void tst_Startup::touchToScene_data()
