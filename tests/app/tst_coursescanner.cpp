@@ -115,7 +115,7 @@ void tst_CourseScanner::projectReferences_data()
                                                << names("USERPATH/rec.wav|b.mp3") << QStringList();
     QTest::newRow("element text") << QByteArray("<P><PlaySound>sounds\\hi.wav</PlaySound><Video>v.mp4</Video></P>") << none << none
                                   << names("sounds/hi.wav|v.mp4") << QStringList();
-    QTest::newRow("attribute value with backslash") << QByteArray("<P><E Filename=\"pics\\x.png\" Other=\"b.avi\"/></P>") << none << none
+    QTest::newRow("attribute value with backslash") << QByteArray("<P><E Filename=\"pics\\x.png\"/><F Other=\"b.avi\"/></P>") << none << none
                                                     << names("pics/x.png|b.avi") << QStringList();
     QTest::newRow("html in attributes, not in element text")
         << QByteArray("<P><E Link=\"help/page.html\"><T>page.html</T></E></P>") << none << none << names("help/page.html") << QStringList();
