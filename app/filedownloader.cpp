@@ -37,7 +37,14 @@ FileDownloader::~FileDownloader() = default;
 
 bool FileDownloader::download(const QUrl &url)
 {
-    QNetworkReply *reply = m_manager.get(QNetworkRequest(url));
+    QNetworkRequest request(url);
+    // Credentials in the address go along with the first request: the network layer would
+    // otherwise wait for the server's challenge and ask every file twice.
+    if (!url.userName().isEmpty()) {
+        const QByteArray pair = url.userName(QUrl::FullyDecoded).toUtf8() + ':' + url.password(QUrl::FullyDecoded).toUtf8();
+        request.setRawHeader("Authorization", "Basic " + pair.toBase64());
+    }
+    QNetworkReply *reply = m_manager.get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::ourDownloadProgress);
     connect(reply, QOverload<QNetworkReply::NetworkError>::of(&QNetworkReply::error), this, &FileDownloader::ourError);
     QTimer::singleShot(WatchdogMs, Qt::PreciseTimer, this, &FileDownloader::checkProgress);

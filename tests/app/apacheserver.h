@@ -13,6 +13,9 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <csignal>
+#include <sys/types.h>
+
 class ApacheServer
 {
 public:
@@ -45,7 +48,17 @@ public:
         if (!m_running && !force)
             return;
         m_running = false;
-        QProcess::execute(QStringLiteral("/usr/sbin/apache2"), { QStringLiteral("-f"), configPath(), QStringLiteral("-k"), QStringLiteral("stop") });
+        const int status = QProcess::execute(QStringLiteral("/usr/sbin/apache2"),
+                                             { QStringLiteral("-f"), configPath(), QStringLiteral("-k"), QStringLiteral("stop") });
+        // "-k stop" reads the config first and gives up when, say, the served folder is gone.
+        if (status != 0) {
+            QFile pidFile(pidPath());
+            if (pidFile.open(QIODevice::ReadOnly)) {
+                const pid_t pid = pidFile.readAll().trimmed().toInt();
+                if (pid > 0)
+                    ::kill(pid, SIGTERM);
+            }
+        }
         // Apache removes its pid file as its last act.
         waitUntil([this] { return !QFile::exists(pidPath()) && !accepts(); });
     }
