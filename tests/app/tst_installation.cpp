@@ -10,6 +10,7 @@
 #include "kestprogress.h"
 #include "kestthread.h"
 #include "logcapture.h"
+#include "servertree.h"
 #include "testactions.h"
 #include "variablestore.h"
 
@@ -166,14 +167,7 @@ void tst_Installation::cleanup()
 
 void tst_Installation::resetServer()
 {
-    QDir(m_serverRoot.path() + QStringLiteral("/tavelo")).removeRecursively();
-    QDirIterator it(ServerData, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString from = it.next();
-        QByteArray content = readFile(from);
-        content.replace("@HOST@", m_apache.host().toUtf8());
-        writeFile(m_serverRoot.path() + QLatin1Char('/') + QDir(ServerData).relativeFilePath(from), content);
-    }
+    QVERIFY(copyServerTree(ServerData, m_serverRoot.path(), m_apache.host()));
 }
 
 void tst_Installation::editServerCatalogue(const QString &from, const QString &to)
