@@ -104,6 +104,7 @@ private slots:
     void hostileCatalogue_data();
     void hostileCatalogue();
     void hostileNamesInCourseFiles();
+    void linkedCourseFolderIsNotEmptied();
     void failedUpdateKeepsOldFile();
 
 private:
@@ -446,6 +447,21 @@ void tst_Installation::hostileNamesInCourseFiles()
     for (const QString &request : newRequests())
         QVERIFY2(!request.contains(QLatin1String("up.mp3")) && !request.contains(QLatin1String("escape")) && !request.contains(QLatin1String("listed")),
                  qPrintable(request));
+}
+
+void tst_Installation::linkedCourseFolderIsNotEmptied()
+{
+    // The course folder is a link to a folder of the learner's elsewhere, and the course is due
+    // for a fresh installation: the link is neither followed nor emptied.
+    const QString elsewhere = m_home->path() + QStringLiteral("/elsewhere/");
+    writeFile(elsewhere + QStringLiteral("thesis.txt"), "years of work");
+    QVERIFY(QFile::link(elsewhere, userFolder() + QStringLiteral("english")));
+    writeFile(userFolder() + QStringLiteral("tavelo.xml"),
+              "<!DOCTYPE list>\n<root><project Name=\"TAVELO English Version\" Folder=\"english\"><part Url=\"http://"
+                  + m_apache.host().toUtf8() + "/tavelo/english/tavelo.avx\" version=\"0\"/></project></root>\n");
+    auto installer = install(true);
+    QVERIFY(!installer->courseInstalled());
+    QCOMPARE(relativeFiles(elsewhere), QStringList { QStringLiteral("thesis.txt") });
 }
 
 void tst_Installation::failedUpdateKeepsOldFile()
