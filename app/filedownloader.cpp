@@ -3,6 +3,8 @@
 
 #include "kestlog.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkRequest>
 #include <QSaveFile>
 #include <QTimer>
@@ -63,15 +65,30 @@ void FileDownloader::fileDownloaded(QNetworkReply *pReply)
     }
     pReply->deleteLater();
 
-    // The body goes to a temporary file first and replaces the target only when written whole,
-    // so a failed fetch never costs the learner a file that worked.
-    QSaveFile file(m_targetPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_data) != m_data.size() || !file.commit()) {
+    if (!writeTarget()) {
         m_error = true;
         qCWarning(lcNet).noquote() << QStringLiteral("Read Impossible to open the file %s!\n");
         emit ausgabe(QStringLiteral("Read Impossible to open the file ") + m_targetPath);
     }
     emit downloaded();
+}
+
+bool FileDownloader::writeTarget()
+{
+    // A file that is there is replaced only by a whole new one: written aside, then renamed over
+    // it. A new file is written in place (nothing to lose), without the cost of a synced rename
+    // for every one of a course's thousands of files.
+    if (QFileInfo::exists(m_targetPath)) {
+        QSaveFile file(m_targetPath);
+        return file.open(QIODevice::WriteOnly) && file.write(m_data) == m_data.size() && file.commit();
+    }
+    QFile file(m_targetPath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(m_data) == m_data.size() && file.flush())
+        return true;
+    file.remove();
+    return false;
 }
 
 void FileDownloader::isConnected(QNetworkReply *pReply)

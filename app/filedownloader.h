@@ -48,6 +48,9 @@ public slots:
     void checkProgress();
 
 private:
+    // Writes the body to the target path; false when it could not be written whole.
+    bool writeTarget();
+
     QNetworkAccessManager m_manager;
     QString m_targetPath;
     QByteArray m_data;
