@@ -3,10 +3,12 @@
 
 #include "kestlog.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -14,28 +16,47 @@
 #include <QSslError>
 #endif
 
+namespace {
+
+// One manager per thread, shared by its downloaders: it keeps the connection to the course
+// server open from one file to the next, where a manager of each downloader's own would start
+// a network thread and a connection for every one of a course's thousands of files. The main
+// thread's manager goes with the application, another thread's when that thread finishes.
+QNetworkAccessManager *sharedManager()
+{
+    static thread_local QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        manager = new QNetworkAccessManager;
+        QCoreApplication *application = QCoreApplication::instance();
+        if (application && application->thread() == QThread::currentThread())
+            manager->setParent(application);
+        else
+            QObject::connect(QThread::currentThread(), &QThread::finished, manager, &QObject::deleteLater);
+    }
+    return manager;
+}
+
+} // namespace
+
 FileDownloader::FileDownloader(const QString &targetPath, QObject *parent)
     : QObject(parent)
+    , m_manager(sharedManager())
     , m_targetPath(targetPath)
 {
-    if (m_targetPath.isEmpty())
-        connect(&m_manager, &QNetworkAccessManager::finished, this, &FileDownloader::isConnected);
-    else
-        connect(&m_manager, &QNetworkAccessManager::finished, this, &FileDownloader::fileDownloaded);
 #ifndef QT_NO_BEARERMANAGEMENT
-    connect(&m_manager, &QNetworkAccessManager::networkSessionConnected, this, &FileDownloader::networkSessionConnected);
-#endif
-#ifndef QT_NO_SSL
-    // The errors are only reported, never ignored: a course must not come from an unverified server.
-    connect(&m_manager, &QNetworkAccessManager::sslErrors, this, [](QNetworkReply *, const QList<QSslError> &errors) {
-        for (const QSslError &sslError : errors)
-            qCWarning(lcNet).noquote() << QStringLiteral("SSL Error: ") + sslError.errorString();
-    });
+    connect(m_manager, &QNetworkAccessManager::networkSessionConnected, this, &FileDownloader::networkSessionConnected);
 #endif
 }
 
-// Replies still running belong to the manager, which aborts them when it goes.
-FileDownloader::~FileDownloader() = default;
+// A request still running is aborted: the manager outlives its downloaders.
+FileDownloader::~FileDownloader()
+{
+    if (m_reply) {
+        disconnect(m_reply, nullptr, this, nullptr);
+        m_reply->abort();
+        m_reply->deleteLater();
+    }
+}
 
 bool FileDownloader::download(const QUrl &url)
 {
@@ -46,7 +67,22 @@ bool FileDownloader::download(const QUrl &url)
         const QByteArray pair = url.userName(QUrl::FullyDecoded).toUtf8() + ':' + url.password(QUrl::FullyDecoded).toUtf8();
         request.setRawHeader("Authorization", "Basic " + pair.toBase64());
     }
-    QNetworkReply *reply = m_manager.get(request);
+    QNetworkReply *reply = m_manager->get(request);
+    m_reply = reply;
+    // With an empty target path this is a probe.
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (m_targetPath.isEmpty())
+            isConnected(reply);
+        else
+            fileDownloaded(reply);
+    });
+#ifndef QT_NO_SSL
+    // The errors are only reported, never ignored: a course must not come from an unverified server.
+    connect(reply, &QNetworkReply::sslErrors, this, [](const QList<QSslError> &errors) {
+        for (const QSslError &sslError : errors)
+            qCWarning(lcNet).noquote() << QStringLiteral("SSL Error: ") + sslError.errorString();
+    });
+#endif
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::ourDownloadProgress);
     connect(reply, QOverload<QNetworkReply::NetworkError>::of(&QNetworkReply::error), this, &FileDownloader::ourError);
     QTimer::singleShot(WatchdogMs, Qt::PreciseTimer, this, &FileDownloader::checkProgress);

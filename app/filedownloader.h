@@ -5,6 +5,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QUrl;
@@ -51,7 +52,8 @@ private:
     // Writes the body to the target path; false when it could not be written whole.
     bool writeTarget();
 
-    QNetworkAccessManager m_manager;
+    QNetworkAccessManager *m_manager; // shared by the thread's downloaders, see the constructor
+    QPointer<QNetworkReply> m_reply;
     QString m_targetPath;
     QByteArray m_data;
     bool m_error = false;

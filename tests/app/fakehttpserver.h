@@ -31,6 +31,8 @@ public:
         return QStringLiteral("http://127.0.0.1:") + QString::number(serverPort()) + path;
     }
     int requestCount() const { return m_requests; }
+    // Requests whose client had gone when the answer was due.
+    int abandonedCount() const { return m_abandoned; }
 
 private:
     void answer(QTcpSocket *socket)
@@ -50,7 +52,9 @@ private:
             QTimer::singleShot(500, socket, [socket, first] { socket->write(first); });
         }
         const QByteArray rest = m_trickle ? m_body.mid(sent) : head + m_body;
-        QTimer::singleShot(m_delayMs, Qt::PreciseTimer, socket, [socket, rest] {
+        QTimer::singleShot(m_delayMs, Qt::PreciseTimer, socket, [this, socket, rest] {
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                ++m_abandoned;
             socket->write(rest);
             socket->disconnectFromHost();
         });
@@ -61,4 +65,5 @@ private:
     bool m_trickle;
     QByteArray m_request;
     int m_requests = 0;
+    int m_abandoned = 0;
 };

@@ -67,6 +67,7 @@ private slots:
     void failures_data();
     void failures();
     void unwritableTarget();
+    void deletedDownloaderWritesNothing();
 
 private:
     QString authUrl(const QString &path) const
@@ -234,6 +235,26 @@ void tst_FileDownloader::unwritableTarget()
     QCOMPARE(outcome.errors, QStringList());
     QCOMPARE(outcome.downloadedAt.size(), 1);
     QCOMPARE(downloader.downloadedData(), readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt")));
+}
+
+void tst_FileDownloader::deletedDownloaderWritesNothing()
+{
+    // The installer deletes a course file's downloader when its wait ends: the request goes too.
+    FakeHttpServer server(QByteArray("too late"), 1000);
+    const QString target = m_target.filePath(QStringLiteral("abandoned.txt"));
+    auto downloader = std::make_unique<FileDownloader>(target);
+    downloader->download(QUrl(server.url()));
+    QTRY_COMPARE(server.requestCount(), 1);
+    downloader.reset();
+    QTest::qWait(2000);
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(server.abandonedCount(), 1);
+
+    // The next downloader still gets its file.
+    FakeHttpServer next(QByteArray("in time"));
+    FileDownloader again(target);
+    runDownload(again, next.url());
+    QCOMPARE(readFile(target), QByteArray("in time"));
 }
 
 QTEST_GUILESS_MAIN(tst_FileDownloader)
