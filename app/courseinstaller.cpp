@@ -59,19 +59,20 @@ bool reallyInside(const QString &folder, const QString &userFolder)
 
 } // namespace
 
-CourseInstaller::CourseInstaller(const QString &userFolder, const QString &serverHost, const QString &credentials, QObject *parent)
+CourseInstaller::CourseInstaller(
+    const QString &userFolder, const QString &serverHost, const QString &credentials, QObject *parent)
     : QObject(parent)
     , m_userFolder(userFolder)
     , m_serverHost(serverHost)
     , m_credentials(credentials)
-{
-}
+{ }
 
 CourseInstaller::~CourseInstaller() = default;
 
 QString CourseInstaller::catalogueAddress() const
 {
-    return QStringLiteral("http://") + m_credentials + QLatin1Char('@') + m_serverHost + QStringLiteral("/tavelo/tavelo.xml");
+    return QStringLiteral("http://") + m_credentials + QLatin1Char('@') + m_serverHost
+        + QStringLiteral("/tavelo/tavelo.xml");
 }
 
 QString CourseInstaller::fetchAddress(const QString &partAddress) const
@@ -114,7 +115,8 @@ void CourseInstaller::installAndMerge(const QString &title, KestProgress *progre
     merge();
 }
 
-QStringList CourseInstaller::downloadCatalogue(const QString &target, const QString &address, bool collectParts, bool *ok)
+QStringList CourseInstaller::downloadCatalogue(
+    const QString &target, const QString &address, bool collectParts, bool *ok)
 {
     // Whether the file exists afterwards is the test of success, so a copy left by an earlier
     // run must not pass for a fresh one.
@@ -136,7 +138,8 @@ QStringList CourseInstaller::downloadCatalogue(const QString &target, const QStr
     return parts;
 }
 
-QStringList CourseInstaller::findChangedParts(const QString &local, const QString &temporary, const QString &address, bool *ok)
+QStringList CourseInstaller::findChangedParts(
+    const QString &local, const QString &temporary, const QString &address, bool *ok)
 {
     downloadCatalogue(temporary, address, false, ok);
     if (!*ok)
@@ -184,7 +187,8 @@ void CourseInstaller::installCourse(const QDomElement &course)
     const QString folderName = course.attribute(QStringLiteral("Folder"));
     const QString folder = kestCoursePath::inside(m_userFolder, folderName);
     if (folder.isEmpty() || !reallyInside(folder, m_userFolder)) {
-        qCWarning(lcApp).noquote() << QStringLiteral("Course not installed, its folder is not inside the user folder: ") + folderName;
+        qCWarning(lcApp).noquote() << QStringLiteral("Course not installed, its folder is not inside the user folder: ")
+                + folderName;
         return;
     }
     m_courseInstalled = true;
@@ -207,7 +211,8 @@ void CourseInstaller::installCourse(const QDomElement &course)
         const QString address = part.attribute(QStringLiteral("Url"));
         const QString partFile = kestCoursePath::inside(m_courseFolder, kestCatalogue::partFileName(address));
         if (partFile.isEmpty()) {
-            qCWarning(lcApp).noquote() << QStringLiteral("Refused a part whose file name leaves the course folder: ") + address;
+            qCWarning(lcApp).noquote() << QStringLiteral("Refused a part whose file name leaves the course folder: ")
+                    + address;
             continue;
         }
         if (part.attribute(QStringLiteral("main")) == QLatin1String("True"))
@@ -225,10 +230,10 @@ void CourseInstaller::installCourse(const QDomElement &course)
         scanner.collectVariableFileReferences(m_variablesFilePath, QLatin1Char('/') + VariablesFileName, files, fetch);
         QStringList named = scanner.collectProjectReferences({}, partFile, m_courseFolder, fetch);
         named.erase(std::remove_if(named.begin(), named.end(),
-                                   [this](const QString &name) {
-                                       return QFileInfo::exists(kestApplication::joinPath(m_courseFolder, name));
-                                   }),
-                    named.end());
+                        [this](const QString &name) {
+                            return QFileInfo::exists(kestApplication::joinPath(m_courseFolder, name));
+                        }),
+            named.end());
         for (QString name : qAsConst(named)) {
             name.replace(QLatin1String("//"), QLatin1String("/"));
             if (!files.contains(name))
@@ -268,10 +273,12 @@ bool CourseInstaller::downloadFile(const QString &courseFolder, const QString &n
 {
     const QString target = kestCoursePath::inside(courseFolder, name);
     if (target.isEmpty()) {
-        qCWarning(lcApp).noquote() << QStringLiteral("Refused to fetch a file outside the course folder: ") + name.trimmed();
+        qCWarning(lcApp).noquote() << QStringLiteral("Refused to fetch a file outside the course folder: ")
+                + name.trimmed();
         return false;
     }
-    const QString source = kestApplication::joinPath(partAddress.left(partAddress.lastIndexOf(QLatin1Char('/')) + 1), name);
+    const QString source
+        = kestApplication::joinPath(partAddress.left(partAddress.lastIndexOf(QLatin1Char('/')) + 1), name);
     // The old file stays until a new body has arrived whole (the downloader writes it aside first).
     QDir().mkpath(QFileInfo(target).absolutePath());
     FileDownloader downloader(target);
@@ -287,8 +294,8 @@ bool CourseInstaller::downloadFile(const QString &courseFolder, const QString &n
     return true;
 }
 
-void CourseInstaller::downloadFileList(const QStringList &names, const QString &courseFolder, const QString &partAddress,
-                                       double &overall, double share)
+void CourseInstaller::downloadFileList(
+    const QStringList &names, const QString &courseFolder, const QString &partAddress, double &overall, double share)
 {
     QStringList distinct = names;
     distinct.removeDuplicates();

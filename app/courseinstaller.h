@@ -18,7 +18,8 @@ class CourseInstaller : public QObject
     Q_OBJECT
 public:
     // userFolder ends with "/"; serverHost is host[:port]; credentials are "user:password".
-    CourseInstaller(const QString &userFolder, const QString &serverHost, const QString &credentials, QObject *parent = nullptr);
+    CourseInstaller(
+        const QString &userFolder, const QString &serverHost, const QString &credentials, QObject *parent = nullptr);
     ~CourseInstaller() override;
 
     QString catalogueAddress() const;
@@ -56,8 +57,8 @@ public:
     // by a whole new body. False (and nothing fetched) for a name that leaves the course folder.
     bool downloadFile(const QString &courseFolder, const QString &name, const QString &partAddress);
     // Fetches each distinct name, unless a download failed before, advancing both bars.
-    void downloadFileList(const QStringList &names, const QString &courseFolder, const QString &partAddress, double &overall,
-                          double share);
+    void downloadFileList(const QStringList &names, const QString &courseFolder, const QString &partAddress,
+        double &overall, double share);
 
 signals:
     // A download problem the learner must see (the window shows it in a warning box).

@@ -12,13 +12,13 @@ namespace {
 
 // Extensions that make a name a course file, by where the name was found. They are compared
 // case-sensitively, as the course tools write them.
-const char *const VariablesFileExtensions[] = { ".mp3", ".txt", ".lst", ".jpg", ".png", ".avx", ".mp4", ".avi", ".wav" };
+const char *const VariablesFileExtensions[]
+    = { ".mp3", ".txt", ".lst", ".jpg", ".png", ".avx", ".mp4", ".avi", ".wav" };
 const char *const ListFileExtensions[] = { ".mp3", ".txt", ".lst", ".jpg", ".png" };
 // In a project document: before "," and '"' all nine, before "<" all but "html".
 const char *const DocumentExtensions[] = { ".mp3", ".mp4", ".png", ".jpg", ".txt", ".wav", ".avi", "html", ".lst" };
 
-template <size_t N>
-bool endsWithAny(const QString &name, const char *const (&extensions)[N])
+template <size_t N> bool endsWithAny(const QString &name, const char *const (&extensions)[N])
 {
     const QString trimmed = name.trimmed();
     for (const char *extension : extensions) {
@@ -34,8 +34,8 @@ bool documentExtensionAt(const QChar *text, bool allowHtml)
     for (const char *extension : DocumentExtensions) {
         if (!allowHtml && extension[0] == 'h')
             continue;
-        if (text[0] == QLatin1Char(extension[0]) && text[1] == QLatin1Char(extension[1]) && text[2] == QLatin1Char(extension[2])
-            && text[3] == QLatin1Char(extension[3]))
+        if (text[0] == QLatin1Char(extension[0]) && text[1] == QLatin1Char(extension[1])
+            && text[2] == QLatin1Char(extension[2]) && text[3] == QLatin1Char(extension[3]))
             return true;
     }
     return false;
@@ -100,19 +100,19 @@ bool leaves(const QString &folder, const QString &name)
 
 CourseScanner::CourseScanner(Fetch fetch)
     : m_fetch(std::move(fetch))
-{
-}
+{ }
 
 bool CourseScanner::refused(const QString &courseFolder, const QString &name) const
 {
     if (!kestCoursePath::leaves(courseFolder, name))
         return false;
-    qCWarning(lcNet).noquote() << QStringLiteral("Refused a file name that leaves the course folder: ") + name.trimmed();
+    qCWarning(lcNet).noquote() << QStringLiteral("Refused a file name that leaves the course folder: ")
+            + name.trimmed();
     return true;
 }
 
-void CourseScanner::collectVariableFileReferences(const QString &variablesFile, const QString &suffix, QStringList &list,
-                                                  const QString &partAddress)
+void CourseScanner::collectVariableFileReferences(
+    const QString &variablesFile, const QString &suffix, QStringList &list, const QString &partAddress)
 {
     const QString courseFolder = variablesFile.left(variablesFile.size() - suffix.size());
     QFile file(variablesFile);
@@ -134,13 +134,15 @@ void CourseScanner::collectVariableFileReferences(const QString &variablesFile, 
     for (const QString &value : values) {
         if (!endsWithAny(value, VariablesFileExtensions) || list.contains(value) || refused(courseFolder, value))
             continue;
-        if (value.contains(QLatin1String("txt")) || value.contains(QLatin1String("lst")) || value.contains(QLatin1String("avx")))
+        if (value.contains(QLatin1String("txt")) || value.contains(QLatin1String("lst"))
+            || value.contains(QLatin1String("avx")))
             scanListFile(courseFolder, value, list, partAddress);
         list << value;
     }
 }
 
-void CourseScanner::scanListFile(const QString &courseFolder, const QString &name, QStringList &list, const QString &partAddress)
+void CourseScanner::scanListFile(
+    const QString &courseFolder, const QString &name, QStringList &list, const QString &partAddress)
 {
     if (refused(courseFolder, name))
         return;
@@ -163,8 +165,8 @@ void CourseScanner::scanListFile(const QString &courseFolder, const QString &nam
     }
 }
 
-QStringList CourseScanner::collectProjectReferences(QStringList list, const QString &partFile, const QString &courseFolder,
-                                                    const QString &partAddress)
+QStringList CourseScanner::collectProjectReferences(
+    QStringList list, const QString &partFile, const QString &courseFolder, const QString &partAddress)
 {
     QDomDocument document(QStringLiteral("kestora"));
     QFile file(partFile);
@@ -193,7 +195,8 @@ QStringList CourseScanner::collectProjectReferences(QStringList list, const QStr
             continue;
         if (!documentExtensionAt(data + i, !elementEnd))
             continue;
-        const bool listFile = (data[i + 1] == QLatin1Char('t') && data[i + 2] == QLatin1Char('x') && data[i + 3] == QLatin1Char('t'))
+        const bool listFile
+            = (data[i + 1] == QLatin1Char('t') && data[i + 2] == QLatin1Char('x') && data[i + 3] == QLatin1Char('t'))
             || (data[i + 1] == QLatin1Char('l') && data[i + 2] == QLatin1Char('s') && data[i + 3] == QLatin1Char('t'));
 
         if (comma) {

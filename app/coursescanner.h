@@ -34,12 +34,12 @@ public:
 
     // Adds the values of "key=value" lines of the variables file that name course files; suffix is
     // the part of variablesFile after the course folder ("/variables_win.txt").
-    void collectVariableFileReferences(const QString &variablesFile, const QString &suffix, QStringList &list,
-                                       const QString &partAddress);
+    void collectVariableFileReferences(
+        const QString &variablesFile, const QString &suffix, QStringList &list, const QString &partAddress);
     // list plus the files named in the project document partFile: comma lists, element texts and
     // attribute values ending in a known extension. A document that does not parse gives an empty list.
-    QStringList collectProjectReferences(QStringList list, const QString &partFile, const QString &courseFolder,
-                                         const QString &partAddress);
+    QStringList collectProjectReferences(
+        QStringList list, const QString &partFile, const QString &courseFolder, const QString &partAddress);
     // Fetches the list file name if it is missing, then adds the comma-separated names it holds.
     void scanListFile(const QString &courseFolder, const QString &name, QStringList &list, const QString &partAddress);
 

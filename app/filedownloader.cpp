@@ -64,7 +64,8 @@ bool FileDownloader::download(const QUrl &url)
     // Credentials in the address go along with the first request: the network layer would
     // otherwise wait for the server's challenge and ask every file twice.
     if (!url.userName().isEmpty()) {
-        const QByteArray pair = url.userName(QUrl::FullyDecoded).toUtf8() + ':' + url.password(QUrl::FullyDecoded).toUtf8();
+        const QByteArray pair
+            = url.userName(QUrl::FullyDecoded).toUtf8() + ':' + url.password(QUrl::FullyDecoded).toUtf8();
         request.setRawHeader("Authorization", "Basic " + pair.toBase64());
     }
     QNetworkReply *reply = m_manager->get(request);

@@ -77,7 +77,7 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
     if (m_online || QFile::exists(m_userFolder + QStringLiteral("tavelo.xml"))) {
         const kestDeployment deployment = kestDeployment::current();
         m_installer = new CourseInstaller(m_userFolder, deployment.courseServerHost,
-                                          deployment.catalogueUser + QLatin1Char(':') + deployment.cataloguePassword, this);
+            deployment.catalogueUser + QLatin1Char(':') + deployment.cataloguePassword, this);
         connect(m_installer, &CourseInstaller::warning, this, &Kestora::warningAusgabe);
         if (!m_installer->readCatalogues(m_online))
             quitAfterCatalogueFailure();

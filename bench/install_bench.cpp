@@ -77,10 +77,10 @@ int scan(const QString &document)
     QElapsedTimer clock;
     clock.start();
     QStringList names;
-    scanner.collectVariableFileReferences(folder + QStringLiteral("variables_win.txt"), QStringLiteral("/variables_win.txt"), names,
-                                          QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
-    const QStringList found = scanner.collectProjectReferences({}, folder + QStringLiteral("part.avx"), folder,
-                                                               QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
+    scanner.collectVariableFileReferences(folder + QStringLiteral("variables_win.txt"),
+        QStringLiteral("/variables_win.txt"), names, QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
+    const QStringList found = scanner.collectProjectReferences(
+        {}, folder + QStringLiteral("part.avx"), folder, QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
     const double ms = clock.nsecsElapsed() / 1e6;
     std::printf("scan_ms=%.1f\nnames=%d\nscan_peak_rss_mb=%.1f\n", ms, int(names.size() + found.size()), peakRssMb());
     return found.isEmpty() ? 1 : 0;

@@ -33,7 +33,9 @@ public:
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = freePort();
             writeConfig(QDir(documentRoot).absolutePath(), htpasswd);
-            if (QProcess::execute(QStringLiteral("/usr/sbin/apache2"), { QStringLiteral("-f"), configPath(), QStringLiteral("-k"), QStringLiteral("start") }) == 0
+            if (QProcess::execute(QStringLiteral("/usr/sbin/apache2"),
+                    { QStringLiteral("-f"), configPath(), QStringLiteral("-k"), QStringLiteral("start") })
+                    == 0
                 && waitUntil([this] { return accepts(); })) {
                 m_running = true;
                 return true;
@@ -49,7 +51,7 @@ public:
             return;
         m_running = false;
         const int status = QProcess::execute(QStringLiteral("/usr/sbin/apache2"),
-                                             { QStringLiteral("-f"), configPath(), QStringLiteral("-k"), QStringLiteral("stop") });
+            { QStringLiteral("-f"), configPath(), QStringLiteral("-k"), QStringLiteral("stop") });
         // "-k stop" reads the config first and gives up when, say, the served folder is gone.
         if (status != 0) {
             QFile pidFile(pidPath());
@@ -97,8 +99,7 @@ private:
         return socket.waitForConnected(200);
     }
 
-    template <typename Condition>
-    static bool waitUntil(Condition condition)
+    template <typename Condition> static bool waitUntil(Condition condition)
     {
         QElapsedTimer clock;
         clock.start();
@@ -122,7 +123,8 @@ private:
             << "ErrorLog " << m_dir.filePath(QStringLiteral("error.log")) << "\n"
             << "CustomLog " << m_dir.filePath(QStringLiteral("access.log")) << " \"%r %>s\"\n"
             << "TypesConfig /etc/mime.types\nServerName localhost\n";
-        for (const char *module : { "mpm_event", "authz_core", "authn_core", "authn_file", "authz_user", "auth_basic", "mime" })
+        for (const char *module :
+            { "mpm_event", "authz_core", "authn_core", "authn_file", "authz_user", "auth_basic", "mime" })
             out << "LoadModule " << module << "_module modules/mod_" << module << ".so\n";
         out << "DocumentRoot \"" << root << "\"\n"
             << "<Directory \"" << root << "/tavelo\">\n"

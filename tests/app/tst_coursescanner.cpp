@@ -107,33 +107,43 @@ void tst_CourseScanner::projectReferences_data()
     QTest::addColumn<QStringList>("fetched");
 
     const Files none;
-    QTest::newRow("comma list of two: once") << QByteArray("<P><Sound>a.mp3,b.mp3</Sound></P>") << none << none << names("a.mp3|b.mp3") << QStringList();
+    QTest::newRow("comma list of two: once")
+        << QByteArray("<P><Sound>a.mp3,b.mp3</Sound></P>") << none << none << names("a.mp3|b.mp3") << QStringList();
     QTest::newRow("comma list of three: each twice")
-        << QByteArray("<P><Sound>a.mp3,b.mp3,c.mp3</Sound></P>") << none << none << names("a.mp3|b.mp3|c.mp3|a.mp3|b.mp3|c.mp3") << QStringList();
-    QTest::newRow("empty piece of a comma list") << QByteArray("<P><S>a.mp3,,b.png</S></P>") << none << none << names("a.mp3||b.png") << QStringList();
+        << QByteArray("<P><Sound>a.mp3,b.mp3,c.mp3</Sound></P>") << none << none
+        << names("a.mp3|b.mp3|c.mp3|a.mp3|b.mp3|c.mp3") << QStringList();
+    QTest::newRow("empty piece of a comma list")
+        << QByteArray("<P><S>a.mp3,,b.png</S></P>") << none << none << names("a.mp3||b.png") << QStringList();
     QTest::newRow("comma list keeps USERPATH") << QByteArray("<P><S>USERPATH/rec.wav,b.mp3</S></P>") << none << none
                                                << names("USERPATH/rec.wav|b.mp3") << QStringList();
-    QTest::newRow("element text") << QByteArray("<P><PlaySound>sounds\\hi.wav</PlaySound><Video>v.mp4</Video></P>") << none << none
-                                  << names("sounds/hi.wav|v.mp4") << QStringList();
-    QTest::newRow("attribute value with backslash") << QByteArray("<P><E Filename=\"pics\\x.png\"/><F Other=\"b.avi\"/></P>") << none << none
-                                                    << names("pics/x.png|b.avi") << QStringList();
+    QTest::newRow("element text") << QByteArray("<P><PlaySound>sounds\\hi.wav</PlaySound><Video>v.mp4</Video></P>")
+                                  << none << none << names("sounds/hi.wav|v.mp4") << QStringList();
+    QTest::newRow("attribute value with backslash")
+        << QByteArray("<P><E Filename=\"pics\\x.png\"/><F Other=\"b.avi\"/></P>") << none << none
+        << names("pics/x.png|b.avi") << QStringList();
     QTest::newRow("html in attributes, not in element text")
-        << QByteArray("<P><E Link=\"help/page.html\"><T>page.html</T></E></P>") << none << none << names("help/page.html") << QStringList();
+        << QByteArray("<P><E Link=\"help/page.html\"><T>page.html</T></E></P>") << none << none
+        << names("help/page.html") << QStringList();
     QTest::newRow("USERPATH in attribute and text not taken")
-        << QByteArray("<P><E Filename=\"USERPATH/a.png\"><T>USERPATH\\b.wav</T></E></P>") << none << none << QStringList() << QStringList();
+        << QByteArray("<P><E Filename=\"USERPATH/a.png\"><T>USERPATH\\b.wav</T></E></P>") << none << none
+        << QStringList() << QStringList();
     QTest::newRow("upper-case extensions not recognised")
-        << QByteArray("<P><E Filename=\"A.PNG\"><T>b.Mp3</T><L>c.JPG,d.TXT</L></E></P>") << none << none << QStringList() << QStringList();
+        << QByteArray("<P><E Filename=\"A.PNG\"><T>b.Mp3</T><L>c.JPG,d.TXT</L></E></P>") << none << none
+        << QStringList() << QStringList();
     QTest::newRow("list file in the course folder")
-        << QByteArray("<P><Words>words.txt</Words></P>") << Files { { QStringLiteral("words.txt"), "x.mp3, y.png\nz.lst\n" } } << none
+        << QByteArray("<P><Words>words.txt</Words></P>")
+        << Files { { QStringLiteral("words.txt"), "x.mp3, y.png\nz.lst\n" } } << none
         << names("words.txt|x.mp3| y.png\n|z.lst\n") << QStringList();
     // A list file fetched during the scan is not fetched again with the other files.
     QTest::newRow("missing list file fetched on the spot")
-        << QByteArray("<P><E List=\"lists\\words.lst\"/></P>") << none << Files { { QStringLiteral("lists/words.lst"), "a.mp3,b.png\r\nc.jpg" } }
-        << names("a.mp3|b.png\r\n|c.jpg") << names("lists/words.lst");
+        << QByteArray("<P><E List=\"lists\\words.lst\"/></P>") << none
+        << Files { { QStringLiteral("lists/words.lst"), "a.mp3,b.png\r\nc.jpg" } } << names("a.mp3|b.png\r\n|c.jpg")
+        << names("lists/words.lst");
     QTest::newRow("names that leave the course folder")
         << QByteArray("<P><E Filename=\"../../evil.png\"/><E Filename=\"/etc/x.png\"/><E Filename=\"C:\\win\\x.png\"/>"
                       "<S>..\\up.mp3,ok.mp3</S><T>sub/../fine.wav</T><E List=\"../../Tavelo.ini.txt\"/></P>")
-        << none << Files { { QStringLiteral("../../Tavelo.ini.txt"), "a.mp3" } } << names("ok.mp3|sub/../fine.wav") << QStringList();
+        << none << Files { { QStringLiteral("../../Tavelo.ini.txt"), "a.mp3" } } << names("ok.mp3|sub/../fine.wav")
+        << QStringList();
     QTest::newRow("not well-formed") << QByteArray("<P><S>a.mp3</S>") << none << none << QStringList() << QStringList();
 }
 
@@ -145,11 +155,13 @@ void tst_CourseScanner::projectReferences()
     CourseScanner scan = scanner(local, server);
     const QString partFile = courseFolder() + QStringLiteral("part.avx");
     writeFile(partFile, document);
-    const QStringList found = scan.collectProjectReferences({}, partFile, courseFolder(), QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
+    const QStringList found = scan.collectProjectReferences(
+        {}, partFile, courseFolder(), QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
     QTEST(found, "expected");
     QTEST(m_fetched, "fetched");
     // Nothing was written outside the course folder.
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { QStringLiteral("course") });
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList { QStringLiteral("course") });
 }
 
 void tst_CourseScanner::variableFileReferences_data()
@@ -167,19 +179,25 @@ void tst_CourseScanner::variableFileReferences_data()
         << QByteArray("a=1.mp3\nb=2.jpg\nc=3.png\nd=4.mp4\ne=5.avi\nf=6.wav\ng=7.PNG\nh=8.gif\n") << none
         << names("1.mp3\n|2.jpg\n|3.png\n|4.mp4\n|5.avi\n|6.wav\n") << QStringList();
     QTest::newRow("only key=value lines with two pieces")
-        << QByteArray("x.mp3\nk=v=w.mp3\n=lone.mp3\nk==two.png\n\n\nlast=after.wav") << none << names("two.png\n|after.wav") << QStringList();
-    QTest::newRow("repeats taken once") << QByteArray("a=x.mp3\nb=x.mp3\n") << none << names("x.mp3\n") << QStringList();
+        << QByteArray("x.mp3\nk=v=w.mp3\n=lone.mp3\nk==two.png\n\n\nlast=after.wav") << none
+        << names("two.png\n|after.wav") << QStringList();
+    QTest::newRow("repeats taken once") << QByteArray("a=x.mp3\nb=x.mp3\n") << none << names("x.mp3\n")
+                                        << QStringList();
     QTest::newRow("an error page names nothing")
-        << QByteArray("<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\nx=a.mp3\n") << none << QStringList() << QStringList();
+        << QByteArray("<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\nx=a.mp3\n") << none
+        << QStringList() << QStringList();
     QTest::newRow("list file fetched and read, then listed")
-        << QByteArray("[Global]\nWords=lists\\words.lst\n") << Files { { QStringLiteral("lists/words.lst"), "a.mp3, b.png\n" } }
+        << QByteArray("[Global]\nWords=lists\\words.lst\n")
+        << Files { { QStringLiteral("lists/words.lst"), "a.mp3, b.png\n" } }
         << names("a.mp3| b.png\n|lists/words.lst\n") << names("lists/words.lst");
     QTest::newRow("project document read as a list file")
-        << QByteArray("Doc=more.avx\n") << Files { { QStringLiteral("more.avx"), "<P>\n<S>one.mp3,two.png</S>\n</P>\n" } }
+        << QByteArray("Doc=more.avx\n")
+        << Files { { QStringLiteral("more.avx"), "<P>\n<S>one.mp3,two.png</S>\n</P>\n" } }
         << names("<S>one.mp3|more.avx\n") << names("more.avx");
     QTest::newRow("names that leave the course folder")
-        << QByteArray("Evil=..\\..\\evil.mp3\nRoot=/etc/x.png\nOk=ok.mp3\nList=l.txt\n") << Files { { QStringLiteral("l.txt"), "../up.png,in.png" } }
-        << names("ok.mp3\n|in.png|l.txt\n") << names("l.txt");
+        << QByteArray("Evil=..\\..\\evil.mp3\nRoot=/etc/x.png\nOk=ok.mp3\nList=l.txt\n")
+        << Files { { QStringLiteral("l.txt"), "../up.png,in.png" } } << names("ok.mp3\n|in.png|l.txt\n")
+        << names("l.txt");
 }
 
 void tst_CourseScanner::variableFileReferences()
@@ -188,8 +206,8 @@ void tst_CourseScanner::variableFileReferences()
     QFETCH(Files, server);
     CourseScanner scan = scanner({ { QStringLiteral("variables_win.txt"), variables } }, server);
     QStringList found;
-    scan.collectVariableFileReferences(courseFolder() + QStringLiteral("variables_win.txt"), QStringLiteral("/variables_win.txt"), found,
-                                       QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
+    scan.collectVariableFileReferences(courseFolder() + QStringLiteral("variables_win.txt"),
+        QStringLiteral("/variables_win.txt"), found, QStringLiteral("http://u:p@127.0.0.1:1/tavelo/c/part.avx"));
     QTEST(found, "expected");
     QTEST(m_fetched, "fetched");
 }

@@ -82,7 +82,8 @@ private:
 void tst_FileDownloader::initTestCase()
 {
     QVERIFY(m_target.isValid());
-    QVERIFY2(m_apache.start(ServerRoot, QStringLiteral("kestor"), QStringLiteral("lesson")), qPrintable(m_apache.errorLog()));
+    QVERIFY2(m_apache.start(ServerRoot, QStringLiteral("kestor"), QStringLiteral("lesson")),
+        qPrintable(m_apache.errorLog()));
 }
 
 void tst_FileDownloader::fromCourseServer_data()
@@ -91,13 +92,16 @@ void tst_FileDownloader::fromCourseServer_data()
     QTest::addColumn<QString>("credentials");
     QTest::addColumn<QByteArray>("expected"); // the whole file, or its start when it ends in "..."
     const QString good = QStringLiteral("kestor:lesson");
-    QTest::newRow("text file") << QStringLiteral("/tavelo/hello.txt") << good << readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt"));
+    QTest::newRow("text file") << QStringLiteral("/tavelo/hello.txt") << good
+                               << readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt"));
     QTest::newRow("binary file") << QStringLiteral("/tavelo/media/noise.bin") << good
                                  << readFile(ServerRoot + QStringLiteral("/tavelo/media/noise.bin"));
     // Error pages with content count as downloads; the player recognises them where it reads them.
-    QTest::newRow("missing file: the error page") << QStringLiteral("/tavelo/missing.mp3") << good << QByteArray("<!DOCTYPE HTML PUBLIC...");
-    QTest::newRow("wrong password: the error page") << QStringLiteral("/tavelo/hello.txt") << QStringLiteral("kestor:wrong1")
-                                                    << QByteArray("<!DOCTYPE HTML PUBLIC...");
+    QTest::newRow("missing file: the error page")
+        << QStringLiteral("/tavelo/missing.mp3") << good << QByteArray("<!DOCTYPE HTML PUBLIC...");
+    QTest::newRow("wrong password: the error page")
+        << QStringLiteral("/tavelo/hello.txt") << QStringLiteral("kestor:wrong1")
+        << QByteArray("<!DOCTYPE HTML PUBLIC...");
 }
 
 void tst_FileDownloader::fromCourseServer()
@@ -105,9 +109,11 @@ void tst_FileDownloader::fromCourseServer()
     QFETCH(QString, path);
     QFETCH(QString, credentials);
     QFETCH(QByteArray, expected);
-    const QString target = m_target.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString target
+        = m_target.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     FileDownloader downloader(target);
-    const Outcome outcome = runDownload(downloader, QStringLiteral("http://") + credentials + QLatin1Char('@') + m_apache.host() + path);
+    const Outcome outcome
+        = runDownload(downloader, QStringLiteral("http://") + credentials + QLatin1Char('@') + m_apache.host() + path);
     QVERIFY(downloader.isFinished());
     QVERIFY(!downloader.hasError());
     QCOMPARE(outcome.errors, QStringList());
@@ -135,7 +141,8 @@ void tst_FileDownloader::failedFetchKeepsOldFile()
         QVERIFY(downloader.hasError());
     }
     QCOMPARE(readFile(target), QByteArray("the old file that worked"));
-    QCOMPARE(QDir(m_target.path()).entryList({ QStringLiteral("keep.txt*") }, QDir::Files | QDir::Hidden), QStringList { QStringLiteral("keep.txt") });
+    QCOMPARE(QDir(m_target.path()).entryList({ QStringLiteral("keep.txt*") }, QDir::Files | QDir::Hidden),
+        QStringList { QStringLiteral("keep.txt") });
 
     // A body that arrives replaces it.
     FileDownloader downloader(target);
@@ -187,7 +194,7 @@ void tst_FileDownloader::watchdog()
     for (int i = 0; i < watchdogSignals; ++i) {
         const qint64 expected = FileDownloader::WatchdogMs * (i + 1);
         QVERIFY2(outcome.downloadedAt[i] >= expected - 100 && outcome.downloadedAt[i] < expected + 900,
-                 qPrintable(QString::number(outcome.downloadedAt[i])));
+            qPrintable(QString::number(outcome.downloadedAt[i])));
     }
     QVERIFY(outcome.downloadedAt.last() >= 4900);
     // The request went on behind the watchdog and its file was written.
@@ -210,7 +217,8 @@ void tst_FileDownloader::failures()
 {
     QFETCH(int, kind);
     FakeHttpServer server { QByteArray() };
-    const QString url = kind == 0 ? server.url() : QStringLiteral("http://127.0.0.1:%1/file").arg(ApacheServer::freePort());
+    const QString url
+        = kind == 0 ? server.url() : QStringLiteral("http://127.0.0.1:%1/file").arg(ApacheServer::freePort());
     const QString target = m_target.filePath(QStringLiteral("failed%1.bin").arg(kind));
     FileDownloader downloader(target);
     const Outcome outcome = runDownload(downloader, url);

@@ -52,7 +52,8 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
     QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        files.insert(QDir(folder).relativeFilePath(path), QCryptographicHash::hash(readFile(path), QCryptographicHash::Md5));
+        files.insert(
+            QDir(folder).relativeFilePath(path), QCryptographicHash::hash(readFile(path), QCryptographicHash::Md5));
     }
     return files;
 }
@@ -80,11 +81,22 @@ QStringList sorted(QStringList list)
 }
 
 const QStringList CourseFiles = sorted({
-    QStringLiteral("common.avx"), QStringLiteral("tavelo.avx"), QStringLiteral("extra.avx"), QStringLiteral("variables_win.txt"),
-    QStringLiteral("pictures/common.png"), QStringLiteral("pictures/logo.png"), QStringLiteral("pictures/back.jpg"),
-    QStringLiteral("pictures/star.png"), QStringLiteral("sounds/shared.mp3"), QStringLiteral("sounds/intro.mp3"),
-    QStringLiteral("sounds/a.mp3"), QStringLiteral("sounds/b.mp3"), QStringLiteral("sounds/word1.mp3"),
-    QStringLiteral("sounds/word2.mp3"), QStringLiteral("lists/words.lst"), QStringLiteral("texts/story.txt"),
+    QStringLiteral("common.avx"),
+    QStringLiteral("tavelo.avx"),
+    QStringLiteral("extra.avx"),
+    QStringLiteral("variables_win.txt"),
+    QStringLiteral("pictures/common.png"),
+    QStringLiteral("pictures/logo.png"),
+    QStringLiteral("pictures/back.jpg"),
+    QStringLiteral("pictures/star.png"),
+    QStringLiteral("sounds/shared.mp3"),
+    QStringLiteral("sounds/intro.mp3"),
+    QStringLiteral("sounds/a.mp3"),
+    QStringLiteral("sounds/b.mp3"),
+    QStringLiteral("sounds/word1.mp3"),
+    QStringLiteral("sounds/word2.mp3"),
+    QStringLiteral("lists/words.lst"),
+    QStringLiteral("texts/story.txt"),
 });
 
 } // namespace
@@ -130,7 +142,8 @@ void tst_Installation::initTestCase()
 {
     registerTestActions();
     QVERIFY(m_serverRoot.isValid());
-    QVERIFY2(m_apache.start(m_serverRoot.path(), QStringLiteral("kestor"), QStringLiteral("lesson")), qPrintable(m_apache.errorLog()));
+    QVERIFY2(m_apache.start(m_serverRoot.path(), QStringLiteral("kestor"), QStringLiteral("lesson")),
+        qPrintable(m_apache.errorLog()));
     kestDeployment deployment = kestDeployment::defaults();
     deployment.courseServerHost = m_apache.host();
     deployment.catalogueUser = QStringLiteral("kestor");
@@ -223,7 +236,8 @@ void tst_Installation::firstAndSecondStart()
     // A fresh user folder and a remembered course: no dialog, the course comes from the server.
     const QString course = userFolder() + QStringLiteral("english/");
     writeFile(userFolder() + QStringLiteral("Tavelo.ini"),
-              "[User]\ndefaultLoadCourse=TAVELO English Version\ndefaultLoadCoursePath=" + QFile::encodeName(course) + "tavelo.avx\n");
+        "[User]\ndefaultLoadCourse=TAVELO English Version\ndefaultLoadCoursePath=" + QFile::encodeName(course)
+            + "tavelo.avx\n");
     auto window = std::make_unique<Kestora>(qApp);
     QVERIFY(window->isOnline());
     QCOMPARE(m_warnings, QStringList());
@@ -232,7 +246,8 @@ void tst_Installation::firstAndSecondStart()
     QCOMPARE(window->mainProjectFile(), course + QStringLiteral("tavelo.avx"));
     QCOMPARE(window->courseFolder(), course);
     QCOMPARE(kestVariables::variableValue(QStringLiteral("USERPATH")), course);
-    QCOMPARE(readFile(course + QStringLiteral("lists/words.lst")), readFile(serverFile(QStringLiteral("english/lists/words.lst"))));
+    QCOMPARE(readFile(course + QStringLiteral("lists/words.lst")),
+        readFile(serverFile(QStringLiteral("english/lists/words.lst"))));
     QVERIFY(!QFile::exists(userFolder() + QStringLiteral("temp_tavelo.xml")));
     QVERIFY(!window->progressWindow()->isVisible());
     QVERIFY(window->progressWindow()->overallBar()->value() >= 99);
@@ -253,8 +268,10 @@ void tst_Installation::firstAndSecondStart()
     QVERIFY(!local.contains("German"));
 
     // The course runs.
-    QTRY_COMPARE(QSettings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat).value(QStringLiteral("Course/Started")).toString(),
-                 QStringLiteral("yes"));
+    QTRY_COMPARE(QSettings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat)
+                     .value(QStringLiteral("Course/Started"))
+                     .toString(),
+        QStringLiteral("yes"));
     QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
     window.reset();
 
@@ -282,8 +299,9 @@ void tst_Installation::raisedVersion_data()
     QTest::newRow("without the Folder segment")
         << QStringLiteral("shared/common.avx") << false
         << QStringList { QStringLiteral("/tavelo/tavelo.xml 200"), QStringLiteral("/tavelo/shared/common.avx 200"),
-                         QStringLiteral("/tavelo/shared/variables_win.txt 200"), QStringLiteral("/tavelo/shared/pictures/common.png 200"),
-                         QStringLiteral("/tavelo/shared/sounds/shared.mp3 200") }
+               QStringLiteral("/tavelo/shared/variables_win.txt 200"),
+               QStringLiteral("/tavelo/shared/pictures/common.png 200"),
+               QStringLiteral("/tavelo/shared/sounds/shared.mp3 200") }
         << 2;
 }
 
@@ -300,14 +318,16 @@ void tst_Installation::raisedVersion()
     editServerCatalogue(part + QStringLiteral("\" version=\"1\""), part + QStringLiteral("\" version=\"2\""));
     auto installer = install(true);
     // The German course, never installed here, is new on every start; of the English parts only the raised one.
-    QCOMPARE(installer->downloadList(), QStringList({ QStringLiteral("http://") + m_apache.host() + QStringLiteral("/tavelo/") + part,
-                                                      QStringLiteral("http://") + m_apache.host() + QStringLiteral("/tavelo/german/tavelo.avx") }));
+    QCOMPARE(installer->downloadList(),
+        QStringList({ QStringLiteral("http://") + m_apache.host() + QStringLiteral("/tavelo/") + part,
+            QStringLiteral("http://") + m_apache.host() + QStringLiteral("/tavelo/german/tavelo.avx") }));
     QCOMPARE(QFile::exists(course + QStringLiteral("notes/mine.txt")), !folderDeleted);
     QCOMPARE(relativeFiles(course).contains(QStringLiteral("tavelo.avx")), true);
     const QStringList requests = newRequests();
     if (folderDeleted) {
         // Every part was missing and so fetched again.
-        for (const QString &name : { QStringLiteral("shared/common.avx"), QStringLiteral("english/tavelo.avx"), QStringLiteral("english/extra.avx") })
+        for (const QString &name : { QStringLiteral("shared/common.avx"), QStringLiteral("english/tavelo.avx"),
+                 QStringLiteral("english/extra.avx") })
             QVERIFY2(requests.contains(QStringLiteral("/tavelo/") + name + QStringLiteral(" 200")), qPrintable(name));
         QCOMPARE(relativeFiles(course), CourseFiles);
     } else {
@@ -349,11 +369,12 @@ void tst_Installation::catalogueFailure()
 {
     // Nothing listens at the server's address: no catalogue, and the caller must end the start.
     CourseInstaller installer(userFolder(), QStringLiteral("127.0.0.1:") + QString::number(ApacheServer::freePort()),
-                              QStringLiteral("kestor:lesson"));
+        QStringLiteral("kestor:lesson"));
     connect(&installer, &CourseInstaller::warning, this, [this](const QString &text) { m_warnings << text; });
     writeFile(userFolder() + QStringLiteral("temp_tavelo.xml"), "<!DOCTYPE list>\n<root/>\n"); // left by an earlier run
     QVERIFY(!installer.readCatalogues(true));
-    QCOMPARE(m_warnings, QStringList { QStringLiteral("Error downloading file: ") + userFolder() + QStringLiteral("temp_tavelo.xml") });
+    QCOMPARE(m_warnings,
+        QStringList { QStringLiteral("Error downloading file: ") + userFolder() + QStringLiteral("temp_tavelo.xml") });
     QVERIFY(!QFile::exists(userFolder() + QStringLiteral("tavelo.xml")));
 }
 
@@ -390,7 +411,8 @@ void tst_Installation::hostileCatalogue()
     writeFile(m_home->path() + QStringLiteral("/Documents/letter.txt"), "the learner's letter");
     writeFile(m_home->path() + QStringLiteral("/elsewhere/keep.txt"), "outside the documents");
     project.replace(QStringLiteral("@HOST@"), m_apache.host());
-    const QByteArray local = "<!DOCTYPE list>\n<root>\n" + project.replace(QStringLiteral("version=\"9\""), QStringLiteral("version=\"1\"")).toUtf8() + "\n</root>\n";
+    const QByteArray local = "<!DOCTYPE list>\n<root>\n"
+        + project.replace(QStringLiteral("version=\"9\""), QStringLiteral("version=\"1\"")).toUtf8() + "\n</root>\n";
     writeFile(userFolder() + QStringLiteral("tavelo.xml"), local);
     project.replace(QStringLiteral("version=\"1\""), QStringLiteral("version=\"9\""));
     writeFile(serverFile(QStringLiteral("tavelo.xml")), "<!DOCTYPE list>\n<root>\n" + project.toUtf8() + "\n</root>\n");
@@ -414,16 +436,18 @@ void tst_Installation::hostileCatalogue()
     if (installer->courseInstalled())
         expected.remove(QStringLiteral("Documents/Tavelo/english/keep.txt")); // the stale course, rightly gone
     QCOMPARE(after, expected);
-    QVERIFY(!log.startingWith(QStringLiteral("Course not installed")).isEmpty() || !log.startingWith(QStringLiteral("Refused a part")).isEmpty());
+    QVERIFY(!log.startingWith(QStringLiteral("Course not installed")).isEmpty()
+        || !log.startingWith(QStringLiteral("Refused a part")).isEmpty());
 }
 
 void tst_Installation::hostileNamesInCourseFiles()
 {
     // The course's own documents name files outside its folder; on the server such files exist.
     writeFile(serverFile(QStringLiteral("english/tavelo.avx")),
-              "<Course><E Filename=\"../../../../escape.png\"/><E Filename=\"/tmp/abs.png\"/>"
-              "<S>..\\..\\up.mp3,sounds/a.mp3</S><L>../lists/out.lst</L></Course>");
-    writeFile(serverFile(QStringLiteral("english/variables_win.txt")), "[Global]\nEvil=..\\..\\..\\Tavelo.ini.txt\nList=lists\\in.lst\n");
+        "<Course><E Filename=\"../../../../escape.png\"/><E Filename=\"/tmp/abs.png\"/>"
+        "<S>..\\..\\up.mp3,sounds/a.mp3</S><L>../lists/out.lst</L></Course>");
+    writeFile(serverFile(QStringLiteral("english/variables_win.txt")),
+        "[Global]\nEvil=..\\..\\..\\Tavelo.ini.txt\nList=lists\\in.lst\n");
     writeFile(serverFile(QStringLiteral("english/lists/in.lst")), "../../../../listed.mp3,sounds/b.mp3\n");
     for (const char *name : { "escape.png", "up.mp3", "listed.mp3", "Tavelo.ini.txt", "tavelo/lists/out.lst" })
         writeFile(m_serverRoot.path() + QLatin1Char('/') + QLatin1String(name), "hostile");
@@ -440,13 +464,15 @@ void tst_Installation::hostileNamesInCourseFiles()
 
     auto after = snapshot(m_home->path());
     for (auto it = after.begin(); it != after.end();)
-        it = it.key().startsWith(QLatin1String("Documents/Tavelo/english/")) || it.key() == QLatin1String("Documents/Tavelo/tavelo.xml")
+        it = it.key().startsWith(QLatin1String("Documents/Tavelo/english/"))
+                || it.key() == QLatin1String("Documents/Tavelo/tavelo.xml")
             ? after.erase(it)
             : std::next(it);
     QCOMPARE(after, before);
     for (const QString &request : newRequests())
-        QVERIFY2(!request.contains(QLatin1String("up.mp3")) && !request.contains(QLatin1String("escape")) && !request.contains(QLatin1String("listed")),
-                 qPrintable(request));
+        QVERIFY2(!request.contains(QLatin1String("up.mp3")) && !request.contains(QLatin1String("escape"))
+                && !request.contains(QLatin1String("listed")),
+            qPrintable(request));
 }
 
 void tst_Installation::linkedCourseFolderIsNotEmptied()
@@ -457,8 +483,8 @@ void tst_Installation::linkedCourseFolderIsNotEmptied()
     writeFile(elsewhere + QStringLiteral("thesis.txt"), "years of work");
     QVERIFY(QFile::link(elsewhere, userFolder() + QStringLiteral("english")));
     writeFile(userFolder() + QStringLiteral("tavelo.xml"),
-              "<!DOCTYPE list>\n<root><project Name=\"TAVELO English Version\" Folder=\"english\"><part Url=\"http://"
-                  + m_apache.host().toUtf8() + "/tavelo/english/tavelo.avx\" version=\"0\"/></project></root>\n");
+        "<!DOCTYPE list>\n<root><project Name=\"TAVELO English Version\" Folder=\"english\"><part Url=\"http://"
+            + m_apache.host().toUtf8() + "/tavelo/english/tavelo.avx\" version=\"0\"/></project></root>\n");
     auto installer = install(true);
     QVERIFY(!installer->courseInstalled());
     QCOMPARE(relativeFiles(elsewhere), QStringList { QStringLiteral("thesis.txt") });
@@ -479,7 +505,8 @@ void tst_Installation::failedUpdateKeepsOldFile()
     LogCapture log;
     auto installer = install(true);
     QVERIFY(installer->downloadError());
-    QCOMPARE(m_warnings, QStringList { QStringLiteral("Error downloading file: ") + course + QStringLiteral("pictures/common.png") });
+    QCOMPARE(m_warnings,
+        QStringList { QStringLiteral("Error downloading file: ") + course + QStringLiteral("pictures/common.png") });
     QCOMPARE(readFile(course + QStringLiteral("pictures/common.png")), oldPicture);
     // The files after the failure are skipped, and the course is not recorded as installed.
     QCOMPARE(log.count(QStringLiteral("Donwload error = true")), 1);

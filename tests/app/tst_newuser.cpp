@@ -59,7 +59,9 @@ private:
     QString userFolder() const { return m_home->path() + QStringLiteral("/Documents/Tavelo/"); }
     QString courseStarted() const
     {
-        return QSettings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat).value(QStringLiteral("Course/Started")).toString();
+        return QSettings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat)
+            .value(QStringLiteral("Course/Started"))
+            .toString();
     }
     QStringList newRequests();
 
@@ -75,7 +77,8 @@ void tst_NewUser::initTestCase()
 {
     QVERIFY(QFile::exists(QStringLiteral(KEST_PLAYER_EXE)));
     QVERIFY(m_serverRoot.isValid() && m_bin.isValid());
-    QVERIFY2(m_apache.start(m_serverRoot.path(), QStringLiteral("kestor"), QStringLiteral("lesson")), qPrintable(m_apache.errorLog()));
+    QVERIFY2(m_apache.start(m_serverRoot.path(), QStringLiteral("kestor"), QStringLiteral("lesson")),
+        qPrintable(m_apache.errorLog()));
     QVERIFY(copyServerTree(ServerData, m_serverRoot.path(), m_apache.host()));
 }
 
@@ -105,8 +108,8 @@ QString tst_NewUser::installPlayer(const QString &host)
     if (!QFile::copy(QStringLiteral(KEST_PLAYER_EXE), player))
         return QString();
     writeFile(folder + QStringLiteral("/kestora.ini"),
-              "[Deployment]\nCourseServerHost=" + host.toUtf8() + "\nCatalogueUser=kestor\nCataloguePassword=lesson\nProbeUrl=http://"
-                  + m_apache.host().toUtf8() + "/\n");
+        "[Deployment]\nCourseServerHost=" + host.toUtf8()
+            + "\nCatalogueUser=kestor\nCataloguePassword=lesson\nProbeUrl=http://" + m_apache.host().toUtf8() + "/\n");
     return player;
 }
 
@@ -142,7 +145,8 @@ void tst_NewUser::courseArrivesAndRuns()
     QVERIFY(!player.isEmpty());
     const QString course = userFolder() + QStringLiteral("english/");
     writeFile(userFolder() + QStringLiteral("Tavelo.ini"),
-              "[User]\ndefaultLoadCourse=TAVELO English Version\ndefaultLoadCoursePath=" + QFile::encodeName(course) + "tavelo.avx\n");
+        "[User]\ndefaultLoadCourse=TAVELO English Version\ndefaultLoadCoursePath=" + QFile::encodeName(course)
+            + "tavelo.avx\n");
     newRequests();
 
     // First start: the course arrives with every file its documents and variables file name,
@@ -150,13 +154,14 @@ void tst_NewUser::courseArrivesAndRuns()
     startPlayer(player);
     QTRY_COMPARE_WITH_TIMEOUT(courseStarted(), QStringLiteral("yes"), 60000);
     QCOMPARE(filesBelow(course),
-             QStringList({ QStringLiteral("common.avx"), QStringLiteral("extra.avx"), QStringLiteral("lists/words.lst"),
-                           QStringLiteral("pictures/back.jpg"), QStringLiteral("pictures/common.png"), QStringLiteral("pictures/logo.png"),
-                           QStringLiteral("pictures/star.png"), QStringLiteral("sounds/a.mp3"), QStringLiteral("sounds/b.mp3"),
-                           QStringLiteral("sounds/intro.mp3"), QStringLiteral("sounds/shared.mp3"), QStringLiteral("sounds/word1.mp3"),
-                           QStringLiteral("sounds/word2.mp3"), QStringLiteral("tavelo.avx"), QStringLiteral("texts/story.txt"),
-                           QStringLiteral("variables_win.txt") }));
-    QCOMPARE(readFile(course + QStringLiteral("sounds/word2.mp3")), readFile(m_serverRoot.path() + QStringLiteral("/tavelo/english/sounds/word2.mp3")));
+        QStringList({ QStringLiteral("common.avx"), QStringLiteral("extra.avx"), QStringLiteral("lists/words.lst"),
+            QStringLiteral("pictures/back.jpg"), QStringLiteral("pictures/common.png"),
+            QStringLiteral("pictures/logo.png"), QStringLiteral("pictures/star.png"), QStringLiteral("sounds/a.mp3"),
+            QStringLiteral("sounds/b.mp3"), QStringLiteral("sounds/intro.mp3"), QStringLiteral("sounds/shared.mp3"),
+            QStringLiteral("sounds/word1.mp3"), QStringLiteral("sounds/word2.mp3"), QStringLiteral("tavelo.avx"),
+            QStringLiteral("texts/story.txt"), QStringLiteral("variables_win.txt") }));
+    QCOMPARE(readFile(course + QStringLiteral("sounds/word2.mp3")),
+        readFile(m_serverRoot.path() + QStringLiteral("/tavelo/english/sounds/word2.mp3")));
     QVERIFY(readFile(userFolder() + QStringLiteral("tavelo.xml")).startsWith("<!DOCTYPE list>\n<root>\n <project"));
     const QStringList first = newRequests();
     QCOMPARE(first.filter(QStringLiteral(" 200")).size(), first.size() - 1); // all but the probe
