@@ -2,6 +2,7 @@
 #include "kestora.h"
 
 #include "coursecatalogue.h"
+#include "courseinstaller.h"
 #include "deployment.h"
 #include "kestclock.h"
 #include "kestapplication.h"
@@ -24,7 +25,6 @@
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProgressBar>
 #include <QQuickView>
 #include <QSettings>
 #include <QStandardPaths>
@@ -70,20 +70,18 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
     prepareUserFolder();
     m_project->loadGlobalSettings();
 
-    // The catalogue phase. Fetching the server's catalogue and course files is not part of this
-    // player yet: online or not, the start works from the local catalogue.
+    // The catalogue phase: the server catalogue when online, else the local one.
     m_online = checkConnection();
     logLine(QStringLiteral("Verbindung Hergestellt? ") + (m_online ? QStringLiteral("Ja") : QStringLiteral("Nein")));
-    const QString localCatalogue = m_userFolder + QStringLiteral("tavelo.xml");
-    if (m_online || QFile::exists(localCatalogue)) {
-        const QDomDocument catalogue = kestCatalogue::read(localCatalogue);
+    if (m_online || QFile::exists(m_userFolder + QStringLiteral("tavelo.xml"))) {
+        const kestDeployment deployment = kestDeployment::current();
+        m_installer = new CourseInstaller(m_userFolder, deployment.courseServerHost,
+            deployment.catalogueUser + QLatin1Char(':') + deployment.cataloguePassword, this);
+        connect(m_installer, &CourseInstaller::warning, this, &Kestora::warningAusgabe);
+        if (!m_installer->readCatalogues(m_online))
+            quitAfterCatalogueFailure();
         chooseCourse();
-        progressWindow()->setLanguage(m_languageCode);
-        progressWindow()->show();
-        const QDomElement course = kestCatalogue::findCourse(catalogue, m_courseTitle);
-        if (!course.isNull())
-            installCourse(course);
-        progressWindow()->hide();
+        installCourse();
     }
 
     rememberChoice();
@@ -207,19 +205,29 @@ void Kestora::chooseCourse()
     m_languageCode = kestCatalogue::codeForTitle(m_courseTitle);
 }
 
-void Kestora::installCourse(const QDomElement &course)
+void Kestora::installCourse()
 {
-    m_courseFolder = kestPaths::joinPath(m_userFolder, course.attribute(QStringLiteral("Folder"))) + QLatin1Char('/');
-    assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
-    m_kestApp->setProjectPath(m_courseFolder);
-    QDir().mkpath(m_courseFolder);
-    progressWindow()->overallBar()->setMinimum(0);
-    for (const QDomElement &part : kestCatalogue::parts(course)) {
-        const QString partFile = m_courseFolder + kestCatalogue::partFileName(part.attribute(QStringLiteral("Url")));
-        if (part.attribute(QStringLiteral("main")) == QLatin1String("True"))
-            m_mainProjectFile = partFile;
-    }
-    m_variablesFilePath = m_courseFolder + QStringLiteral("variables_win.txt");
+    progressWindow()->setLanguage(m_languageCode);
+    progressWindow()->show();
+    connect(m_installer, &CourseInstaller::courseFolderChosen, this, [this](const QString &folder) {
+        m_courseFolder = folder;
+        assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
+        m_kestApp->setProjectPath(m_courseFolder);
+    });
+    m_installer->installAndMerge(m_courseTitle, progressWindow());
+    if (!m_installer->mainProjectFile().isEmpty())
+        m_mainProjectFile = m_installer->mainProjectFile();
+    if (!m_installer->variablesFilePath().isEmpty())
+        m_variablesFilePath = m_installer->variablesFilePath();
+    progressWindow()->hide();
+}
+
+void Kestora::quitAfterCatalogueFailure()
+{
+    QApplication::closeAllWindows();
+    close();
+    m_application->quit();
+    std::exit(1);
 }
 
 void Kestora::rememberChoice()

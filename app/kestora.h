@@ -4,11 +4,11 @@
 #include "kestprogress.h"
 
 #include <QDateTime>
-#include <QDomElement>
 #include <QMainWindow>
 
 #include <memory>
 
+class CourseInstaller;
 class QApplication;
 class kestApplication;
 class kestEventFilter;
@@ -62,7 +62,8 @@ private:
     void prepareUserFolder();
     bool checkConnection();
     void chooseCourse();
-    void installCourse(const QDomElement &course);
+    void installCourse();
+    [[noreturn]] void quitAfterCatalogueFailure();
     void rememberChoice();
     void startCourse();
 
@@ -77,6 +78,7 @@ private:
     bool m_paused = false;
     bool m_touching = false; // between a touch begin and the next touch end
     std::unique_ptr<kestEventFilter> m_eventFilter;
+    CourseInstaller *m_installer = nullptr; // child of the window: late part downloads still land
 
     // Start-up state.
     bool m_online = false;

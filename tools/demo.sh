@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Runs the player on the bundled demo course (demo/course) in a private home folder, so the
-# learner's own documents are never touched. With a display the player simply opens. Without
-# one it runs on a virtual X server, is clicked through the course, and leaves screenshots in
-# the folder it names on the last line.
+# Runs the player as a new user meets it: the demo course (demo/course) is published on a
+# private local course server (Apache httpd on loopback, as the tests use it) with a catalogue
+# that offers it for every language, and a copy of the player with a kestora.ini beside it
+# points there. The player starts with an empty user folder in a private home folder, so the
+# learner's own documents are never touched: it fetches the catalogue, installs the course with
+# its progress window, then runs it. With a display the player simply opens (pick any language).
+# Without one it runs on a virtual X server with the English course remembered, is clicked
+# through the course, and leaves screenshots in the folder it names on the last line.
 #   KEST_BUILD_DIR=<dir>   build folder (default build/, shared with tools/test.sh)
 #   KEST_DEMO_HEADLESS=1   take the virtual display and the screenshots even when DISPLAY is set
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source=$(pwd)
 
 tools/deps.sh
 
@@ -14,16 +19,51 @@ build=${KEST_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target kestora -j"$(nproc)"
 build=$(cd "$build" && pwd)
-player="$build/app/kestora"
 
-# The private home: the player uses $HOME/Documents/Tavelo/ as its user folder, and a course
-# file "tavelo.avx" there is what it runs when there is no course catalogue. Only this folder
-# is wiped.
+# Only these folders are wiped: the private home, the course server's and the player's copy.
 home="$build/demo-home"
-rm -rf -- "$home"
-mkdir -p "$home/Documents/Tavelo" "$home/.config"
-cp -R demo/course/. "$home/Documents/Tavelo/"
+server="$build/demo-server"
+bin="$build/demo-player"
 log="$build/demo-player.log"
+if [ -f "$server/httpd.pid" ]; then "$source/tools/course-server.sh" stop "$server"; fi
+rm -rf -- "$home" "$server" "$bin"
+mkdir -p "$home/Documents" "$home/.config" "$server/docroot/tavelo/fruitbasket" "$bin"
+
+xvfb_pid=""
+player_pid=""
+cleanup() {
+    if [ -n "$player_pid" ]; then kill "$player_pid" 2>/dev/null || true; fi
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    "$source/tools/course-server.sh" stop "$server" || true
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# The course server: the demo course and a catalogue offering it under every course title.
+cp -R demo/course/. "$server/docroot/tavelo/fruitbasket/"
+port=$(tools/course-server.sh start "$server" kestor lesson)
+host="127.0.0.1:$port"
+{
+    echo "<!DOCTYPE list>"
+    echo "<root>"
+    for language in German English Bulgarian Czech Lithuanian Latvian; do
+        echo " <project Name=\"TAVELO $language Version\" Folder=\"fruitbasket\">"
+        echo "  <part Url=\"http://$host/tavelo/fruitbasket/tavelo.avx\" version=\"1\" main=\"True\"/>"
+        echo " </project>"
+    done
+    echo "</root>"
+} >"$server/docroot/tavelo/tavelo.xml"
+
+# The player, pointed at that server by a kestora.ini beside it and by nothing else.
+cp "$build/app/kestora" "$bin/kestora"
+cat >"$bin/kestora.ini" <<INI
+[Deployment]
+CourseServerHost=$host
+CatalogueUser=kestor
+CataloguePassword=lesson
+ProbeUrl=http://$host/
+INI
+player="$bin/kestora"
 
 export HOME="$home"
 # The documents folder must come from HOME, not from the desktop's user-dirs settings.
@@ -33,8 +73,12 @@ unset XDG_DOCUMENTS_DIR
 export QT_LOGGING_RULES="kestora.*.debug=true;qml.debug=true"
 
 if [ -n "${DISPLAY:-}" ] && [ "${KEST_DEMO_HEADLESS:-0}" != 1 ]; then
-    echo "Starting the player on the demo course (log: $log). Quit with its Quit button."
-    exec "$player" >"$log" 2>&1
+    echo "Starting the player as a new user; it installs the demo course from $host (log: $log)."
+    echo "Pick a language, watch the download, then play. Quit with the course's Quit button."
+    status=0
+    "$player" >"$log" 2>&1 || status=$?
+    echo "Course server requests: $server/access.log"
+    exit "$status"
 fi
 
 # ---- Headless: virtual display, simulated clicks, screenshots ----------------------------
@@ -47,23 +91,13 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR:-}" ]; then
     mkdir -m 700 "$XDG_RUNTIME_DIR"
 fi
 
-xvfb_pid=""
-player_pid=""
-cleanup() {
-    if [ -n "$player_pid" ]; then kill "$player_pid" 2>/dev/null || true; fi
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
-
 fail() {
     echo "demo: $*" >&2
     if [ -f "$log" ]; then
         echo "---- last lines of the player's log ($log):" >&2
         tail -n 25 "$log" >&2
-        if grep -q "Verbindung Hergestellt? Ja" "$log"; then
-            echo "---- Something answers at the network probe address, so the player believes it is" >&2
-            echo "     online and asks for a course instead of running the demo." >&2
+        if grep -q "Verbindung Hergestellt? Nein" "$log"; then
+            echo "---- The player found its course server at $host offline (see $server/error.log)." >&2
         fi
     fi
     exit 1
@@ -84,6 +118,11 @@ done
 export DISPLAY=":$display"
 # The virtual display may lack OpenGL: draw the scene in software.
 export QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software
+
+# No dialog on the virtual display: the English course is remembered, as after a first choice.
+mkdir -p "$home/Documents/Tavelo"
+printf '[User]\ndefaultLoadCourse=TAVELO English Version\ndefaultLoadCoursePath=%s\n' \
+    "$home/Documents/Tavelo/fruitbasket/tavelo.avx" >"$home/Documents/Tavelo/Tavelo.ini"
 
 "$player" >"$log" 2>&1 &
 player_pid=$!
@@ -214,4 +253,5 @@ player_pid=""
 
 echo "What the course kept in its settings file ($home/Documents/Tavelo/Tavelo.ini):"
 sed 's/^/  /' "$home/Documents/Tavelo/Tavelo.ini"
+echo "Installed from the course server: $(grep -c ' 200$' "$server/access.log") files (log: $server/access.log)"
 echo "Screenshots: $shots"

@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QObject>
+#include <QStringList>
+
+class KestProgress;
+
+// The catalogue phase of start-up and the installation of the chosen course: compares the
+// server catalogue with the local copy in the user folder, fetches the course's parts, its
+// variables file and every file they name into the course folder, drives the progress bars,
+// and records the installed course in the local catalogue. Runs on the GUI thread; every fetch
+// waits in a local event loop. Nothing is written or deleted outside the user folder.
+class CourseInstaller : public QObject
+{
+    Q_OBJECT
+public:
+    // userFolder ends with "/"; serverHost is host[:port]; credentials are "user:password".
+    CourseInstaller(
+        const QString &userFolder, const QString &serverHost, const QString &credentials, QObject *parent = nullptr);
+    ~CourseInstaller() override;
+
+    QString catalogueAddress() const;
+    // A part address with the catalogue credentials put in after its scheme.
+    QString fetchAddress(const QString &partAddress) const;
+
+    // The catalogue phase up to the course choice: online, fetches the server catalogue and
+    // works out the download list; offline, reads the local catalogue. False when the server
+    // catalogue could not be fetched (the caller ends the process).
+    bool readCatalogues(bool online);
+    QStringList downloadList() const { return m_downloadList; }
+    QStringList offeredTitles() const { return m_offeredTitles; }
+
+    // After the course choice: installs the course titled title, from the server catalogue when
+    // it offers the title, else from the local one, and merges it into the local catalogue.
+    // progress may be null.
+    void installAndMerge(const QString &title, KestProgress *progress);
+
+    // Results of installAndMerge. The main project file is empty when no part is marked main;
+    // the variables file path is set once a part was fetched.
+    bool courseInstalled() const { return m_courseInstalled; }
+    QString courseFolder() const { return m_courseFolder; }
+    QString mainProjectFile() const { return m_mainProjectFile; }
+    QString variablesFilePath() const { return m_variablesFilePath; }
+    bool downloadedAny() const { return m_downloaded; }
+    bool downloadError() const { return m_downloadError; }
+
+    // Fetches the catalogue at address into target; with collectParts, returns the address of
+    // every part of every course in it. *ok is false when no file arrived.
+    QStringList downloadCatalogue(const QString &target, const QString &address, bool collectParts, bool *ok);
+    // Fetches the server catalogue into temporary and returns the addresses of parts that are
+    // new or have another version than in the local catalogue.
+    QStringList findChangedParts(const QString &local, const QString &temporary, const QString &address, bool *ok);
+    // Fetches name into courseFolder from beside partAddress; an existing file is only replaced
+    // by a whole new body. False (and nothing fetched) for a name that leaves the course folder.
+    bool downloadFile(const QString &courseFolder, const QString &name, const QString &partAddress);
+    // Fetches each distinct name, unless a download failed before, advancing both bars.
+    void downloadFileList(const QStringList &names, const QString &courseFolder, const QString &partAddress,
+        double &overall, double share);
+
+signals:
+    // A download problem the learner must see (the window shows it in a warning box).
+    void warning(QString text);
+    // The course folder is known; sent before anything is fetched into it.
+    void courseFolderChosen(QString folder);
+
+private:
+    void installCourse(const QDomElement &course);
+    void merge();
+    bool removeStaleCourse(const QString &folderName);
+    // Fetches a part or a variables file; the downloader lives on with the installer, so that a
+    // reply that outlasts the watchdog still writes its file.
+    void fetchAndWait(const QString &target, const QString &address);
+    void showOverall(double overall);
+
+    QString m_userFolder;
+    QString m_serverHost;
+    QString m_credentials;
+    bool m_online = false;
+    QStringList m_downloadList;
+    QStringList m_offeredTitles;
+    QDomDocument m_catalogue;
+    QDomDocument m_localCatalogue;
+    QDomDocument m_writableCatalogue;
+    QDomElement m_installedCopy;
+    KestProgress *m_progress = nullptr;
+    bool m_downloaded = false;
+    bool m_downloadError = false;
+    bool m_courseInstalled = false;
+    QString m_courseFolder;
+    QString m_mainProjectFile;
+    QString m_variablesFilePath;
+};
