@@ -130,21 +130,40 @@ QString kestPlaySound::execute()
         return QString();
     }
 
-    connect(top, &kestObject::loopStop, this, &kestPlaySound::qmlAudioStop, Qt::UniqueConnection);
+    connectStop();
+    *m_stopSent = false;
     startPlayback(url);
     if (background)
         return QString();
 
     QEventLoop loop;
     m_loop = &loop;
-    m_stopSent = false;
     connect(top, &kestObject::loopStop, &loop, &QEventLoop::quit);
     const bool stopped = kestWaitLocally(loop, this);
     m_loop = nullptr;
     // A stop that came as nothing but the root's flag has not stopped the sound yet.
-    if (stopped && !m_stopSent)
+    if (stopped && !m_stopSent->load())
         qmlAudioStop();
     return QString();
+}
+
+void kestPlaySound::connectStop()
+{
+    if (m_stopConnected)
+        return;
+    m_stopConnected = true;
+    // Direct, like the commands: the stop often comes from another thread while this one is
+    // not in an event loop. The functor touches nothing of this action, and it posts the
+    // command, since stop senders may hold the scheduler lock, even on the GUI thread.
+    connect(
+        root(), &kestObject::loopStop, this,
+        [sent = m_stopSent] {
+            *sent = true;
+            if (kestApplication *app = kestApplication::instance())
+                QMetaObject::invokeMethod(
+                    app, [app] { app->kestHandleEvent(kestCommand::StopMedia, QString()); }, Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
 }
 
 void kestPlaySound::startPlayback(const QString &url)
@@ -165,13 +184,12 @@ void kestPlaySound::qmlFinishedSound(QString id)
 
 void kestPlaySound::qmlAudioStop()
 {
-    m_stopSent = true;
+    *m_stopSent = true;
     emit gsSendEvent(kestCommand::StopMedia, QString());
 }
 
 void kestPlaySound::playFiles(const QStringList &names)
 {
-    kestObject *top = root();
     const QString base = basePath();
     for (const QString &name : names) {
         if (!passesSkipTest()) {
@@ -202,7 +220,7 @@ void kestPlaySound::playFiles(const QStringList &names)
             return;
         }
         // A later stop of the script silences the list.
-        connect(top, &kestObject::loopStop, this, &kestPlaySound::qmlAudioStop, Qt::UniqueConnection);
+        connectStop();
         startPlayback(url);
     }
 }

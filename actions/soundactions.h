@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <memory>
+
 class QEventLoop;
 class QFile;
 
@@ -40,12 +43,17 @@ protected:
     QStringList readList(const QString &listName, bool cleanLines) const;
 
 private:
+    // A stop of the script stops the scene's sounds at once, whether this action waits or not.
+    void connectStop();
     // Sends the playback of url and makes it the current one.
     void startPlayback(const QString &url);
 
     QString m_playbackId;
     QEventLoop *m_loop = nullptr; // the running wait's loop, on execute()'s stack
-    bool m_stopSent = false;
+    bool m_stopConnected = false;
+    // Whether the current wait's stop has been sent. Shared with the stop connection, which runs
+    // on the thread that stops the script and may still run while this action goes away.
+    std::shared_ptr<std::atomic<bool>> m_stopSent = std::make_shared<std::atomic<bool>>(false);
 };
 
 // List file (below the user folder) of comma-separated sound files: plays them all at once,

@@ -40,6 +40,9 @@ kestSpeech *kestSpeech::instance()
 kestSpeech::kestSpeech()
 {
     m_thread.setObjectName(QStringLiteral("speech"));
+    // Made on whichever script thread asked first; the thread object itself belongs with the
+    // application, which outlives that thread.
+    m_thread.moveToThread(QCoreApplication::instance()->thread());
     moveToThread(&m_thread);
     m_thread.start();
 }

@@ -116,6 +116,7 @@ private slots:
     void playSoundAtOnce();
     void playList_data();
     void playList();
+    void stopSilencesListWhileNotWaiting();
     void playRandom_data();
     void playRandom();
     void recordingRefused_data();
@@ -328,6 +329,20 @@ void tst_SoundActions::playList()
     QTEST(playedFiles(), "played");
     // Any text still being read aloud is ended first.
     QTRY_COMPARE(speechEnds.count(), 1);
+}
+
+void tst_SoundActions::stopSilencesListWhileNotWaiting()
+{
+    // The list does not wait; a stop that comes while the script sleeps still stops its sounds.
+    writeFile(user("fruits.txt"), "a.wav,c.wav");
+    const auto root = build(QStringLiteral("<ActionList>") + call("PlayList", lines("fruits.txt"))
+        + call("Wait", lines("60000")) + QStringLiteral("</ActionList>"));
+    const auto worker = runOnWorker(root.get());
+    QTRY_COMPARE(playedFiles(), lines("a.wav|c.wav"));
+    kestObject::endAllOn(root.get(), CLICK);
+    QVERIFY(worker->wait(5000));
+    QTRY_COMPARE(sent().size(), 3);
+    QCOMPARE(sent().last(), QStringLiteral("stopMedia="));
 }
 
 void tst_SoundActions::playRandom_data()
