@@ -13,14 +13,19 @@
 #include "variablestore.h"
 #include "webview.h"
 
+#include <QDataStream>
 #include <QDate>
+#include <QDir>
+#include <QDirIterator>
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QQuickItem>
 #include <QSettings>
+#include <QQuickWindow>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QWidget>
 #include <QtTest>
 
@@ -82,6 +87,42 @@ QStringList scenePictures(QQuickItem *item, QStringList *broken = nullptr)
     return shown;
 }
 
+// Copies the course as the player keeps it: in the user folder, where recordings go too.
+bool copyCourse(const QString &target)
+{
+    QDirIterator files(CourseFolder, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString source = files.next();
+        const QString copy = target + source.mid(CourseFolder.size());
+        if (!QDir().mkpath(QFileInfo(copy).absolutePath()) || !QFile::copy(source, copy))
+            return false;
+    }
+    return true;
+}
+
+QObject *sceneObject(QQuickItem *sceneItem, const char *name)
+{
+    return sceneItem->window()->contentItem()->findChild<QObject *>(QLatin1String(name));
+}
+
+// The text of an entity's label.
+QString labelOf(QQuickItem *sceneItem, const char *entity)
+{
+    auto *item = qobject_cast<QQuickItem *>(sceneObject(sceneItem, entity));
+    if (!item)
+        return QStringLiteral("<no entity>");
+    for (QQuickItem *child : item->childItems()) {
+        if (child->inherits("QQuickText"))
+            return child->property("text").toString();
+    }
+    return QStringLiteral("<no label>");
+}
+
+bool haveSoundServer()
+{
+    return qEnvironmentVariableIsSet("PULSE_SERVER");
+}
+
 } // namespace
 
 class tst_DemoCourse : public QObject
@@ -98,6 +139,8 @@ private slots:
     void navigationTargetsExist();
     void mainPath();
     void wrongDropsKeepTheBasket();
+    void helpPageAndReadingAloud();
+    void recordingPlayedBack();
     void returningLearner();
     // Last: quitting ends the event loops the test relies on.
     void quitButton();
@@ -114,6 +157,7 @@ private:
     std::unique_ptr<kestApplication> m_app;
     std::unique_ptr<QWidget> m_host;
     std::unique_ptr<QTemporaryDir> m_userFolder;
+    QString m_courseCopy;
     kestProject *m_project = nullptr;
 };
 
@@ -133,9 +177,11 @@ void tst_DemoCourse::init()
     m_userFolder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_userFolder->isValid());
     const QString folder = m_userFolder->path() + QLatin1Char('/');
+    QVERIFY(copyCourse(folder));
+    m_courseCopy = folder;
     kestVariables::assignVariable(QStringLiteral("USERPATH"), folder);
     kestVariables::assignVariable(QStringLiteral("INIPATH"), folder);
-    m_app->setProjectPath(CourseFolder);
+    m_app->setProjectPath(folder);
     m_project = new kestProject(m_host.get());
     new kestCommandRouter(m_app.get(), m_project);
 }
@@ -151,7 +197,7 @@ void tst_DemoCourse::cleanup()
 // As start-up does: the project, then the course's variables.
 bool tst_DemoCourse::load()
 {
-    if (!m_project->loadProject(CourseFolder + QStringLiteral("tavelo.avx")))
+    if (!m_project->loadProject(m_courseCopy + QStringLiteral("tavelo.avx")))
         return false;
     m_project->loadExternVariables(m_app->projectPath() + QStringLiteral("variables_win.txt"));
     return QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000);
@@ -206,6 +252,29 @@ void tst_DemoCourse::namedFilesExist_data()
                 / entity.attribute(QStringLiteral("Height")).toDouble();
             const QString row = entity.attribute(QStringLiteral("Name")) + QLatin1Char(' ') + file;
             QTest::newRow(qPrintable(row)) << file << aspect;
+        }
+    }
+    // Files that scripts name: sounds, texts, frame lists and the frames they list. A recording
+    // is made by the course itself.
+    const QList<QPair<const char *, int>> fileArguments
+        = { { "PlaySound", 0 }, { "PlayTextFile", 0 }, { "ShowTextfile", 1 }, { "PngAnimate", 2 } };
+    for (const auto &[action, index] : fileArguments) {
+        for (const QDomElement &element : elementsNamed(doc, QLatin1String(action))) {
+            QDomElement argument = element.firstChildElement();
+            for (int i = 0; i < index; ++i)
+                argument = argument.nextSiblingElement();
+            const QString file = argument.text().trimmed().replace(QLatin1Char('\\'), QLatin1Char('/'));
+            if (file.startsWith(QLatin1String("recordings/")))
+                continue;
+            QTest::newRow(qPrintable(QLatin1String(action) + QLatin1Char(' ') + file)) << file << 0.0;
+            if (QLatin1String(action) != QLatin1String("PngAnimate"))
+                continue;
+            QFile list(CourseFolder + file);
+            QVERIFY(list.open(QIODevice::ReadOnly | QIODevice::Text));
+            for (const QString &frame : QString::fromUtf8(list.readAll()).trimmed().split(QLatin1Char(','))) {
+                const QString name = QString(frame).replace(QLatin1Char('\\'), QLatin1Char('/'));
+                QTest::newRow(qPrintable(QStringLiteral("frame ") + name)) << name << 1.0;
+            }
         }
     }
 }
@@ -283,6 +352,7 @@ void tst_DemoCourse::navigationTargetsExist()
 void tst_DemoCourse::mainPath()
 {
     QVERIFY(load());
+    LogCapture log;
     QCOMPARE(m_project->subProjects().size(), 8);
     QCOMPARE(m_project->menuBarSubProjects().size(), 1);
     QCOMPARE(m_project->procedureSubProjects().size(), 1);
@@ -297,13 +367,16 @@ void tst_DemoCourse::mainPath()
     QStringList broken;
     const QStringList shown = scenePictures(sceneItem, &broken);
     QCOMPARE(broken, QStringList());
-    QVERIFY(shown.first().endsWith(QLatin1String("/demo/course/pictures/apple.png")));
+    QCOMPARE(shown.first(), QUrl::fromLocalFile(m_courseCopy + QStringLiteral("pictures/apple.png")).toString());
+    // The pictures have changed places.
+    QCOMPARE(log.startingWith(QStringLiteral("[LibShufflePosition] :  Apple;")).size(), 1);
 
-    // Three clicks on the pictures, the last one chosen is remembered.
+    // Three clicks on the pictures, the last one chosen is remembered; a label counts them.
     click("Apple");
     click("Pear");
     QCOMPARE(scene(), QStringLiteral("Pictures"));
     QCOMPARE(kestVariables::variableValue(QStringLiteral("Clicks")), QStringLiteral("2"));
+    QTRY_COMPARE(labelOf(sceneItem, "Hint"), QStringLiteral("Clicks so far: 2 of 3"));
     click("Cherry");
     QTRY_COMPARE(scene(), QStringLiteral("Basket"));
     QCOMPARE(setting("Favourite"), QStringLiteral("Cherry"));
@@ -318,8 +391,12 @@ void tst_DemoCourse::mainPath()
     QCOMPARE(setting("Completed"), QString());
     click("TryAgain");
     QTRY_COMPARE(scene(), QStringLiteral("Quiz"));
+    log.clear();
     click("Answer3");
     QTRY_COMPARE(scene(), QStringLiteral("All done"));
+    // The scene went on only after the scene had reported the sound finished.
+    const QString rightSound = QUrl::fromLocalFile(m_courseCopy + QStringLiteral("sounds/right.wav")).toString();
+    QCOMPARE(log.startingWith(QStringLiteral("[LIB] PlaySound: Stopping my Loop! File: ") + rightSound).size(), 1);
     QCOMPARE(setting("Completed"), QStringLiteral("yes"));
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"));
     QCOMPARE(setting("Result"), QStringLiteral("Learner found 3 cherries on try number 2, ") + today);
@@ -341,10 +418,16 @@ void tst_DemoCourse::wrongDropsKeepTheBasket()
         click(fruit);
     QTRY_COMPARE(scene(), QStringLiteral("Basket"));
 
-    // A wrong fruit in the basket builds the scene anew, which puts the pictures back.
+    // A wrong fruit dropped into the basket goes back to where it was picked up.
+    QObject *pear = sceneObject(m_project->webView()->sceneItem(), "PearToDrag");
+    QVERIFY(pear);
     const int before = entityId("PearToDrag");
+    const double startX = pear->property("lastSetX").toDouble();
+    QMetaObject::invokeMethod(pear, "dragToPos", Q_ARG(QVariant, 1200), Q_ARG(QVariant, 600));
+    QVERIFY(pear->property("lastSetX").toDouble() != startX);
     drop("PearToDrag", "Basket");
-    QTRY_VERIFY(entityId("PearToDrag") != before);
+    QTRY_COMPARE(pear->property("lastSetX").toDouble(), startX);
+    QCOMPARE(entityId("PearToDrag"), before);
     QCOMPARE(scene(), QStringLiteral("Basket"));
 
     // A drop beside the basket runs nothing.
@@ -353,6 +436,62 @@ void tst_DemoCourse::wrongDropsKeepTheBasket()
     QTest::qWait(200);
     QCOMPARE(entityId("AppleToDrag"), kept);
     QCOMPARE(scene(), QStringLiteral("Basket"));
+}
+
+void tst_DemoCourse::helpPageAndReadingAloud()
+{
+    QVERIFY(load());
+    LogCapture log;
+    click("Start");
+    QTRY_COMPARE(scene(), QStringLiteral("Pictures"));
+    // The reading holds its script until it is done; the next click ends it at once.
+    QTest::qWait(110);
+    m_project->webView()->qmlClickedEntity(QStringLiteral("ReadAloud"));
+    QTRY_COMPARE(log.count(QStringLiteral("PlayTextFile file exists: ") + m_courseCopy + QStringLiteral("texts/pictures.txt")), 1);
+    click("MenuHelp");
+    QObject *help = sceneObject(m_project->webView()->sceneItem(), "helpSite");
+    QVERIFY(help);
+    QTRY_VERIFY(help->property("visible").toBool());
+    QCOMPARE(sceneObject(m_project->webView()->sceneItem(), "displayHeadline")->property("text").toString(),
+        QStringLiteral("How to play"));
+    QVERIFY(sceneObject(m_project->webView()->sceneItem(), "displayText")
+                ->property("text").toString().startsWith(QLatin1String("Click a picture or a button")));
+}
+
+void tst_DemoCourse::recordingPlayedBack()
+{
+    if (!haveSoundServer())
+        QSKIP("needs the sound server of tools/sound-server.sh");
+    QVERIFY(load());
+    QTest::qWait(110);
+    m_project->gotoSubProject(QStringLiteral("Well done"));
+    QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
+    QQuickItem *sceneItem = m_project->webView()->sceneItem();
+    // The star turns through the frames of its list.
+    QObject *spin = sceneObject(sceneItem, "StarSpin");
+    QVERIFY(spin);
+    QCOMPARE(spin->property("frameCount").toInt(), 12);
+    QVERIFY(spin->property("running").toBool());
+
+    LogCapture log;
+    QTest::qWait(110);
+    m_project->webView()->qmlClickedEntity(QStringLiteral("RecordButton"));
+    QTRY_COMPARE(labelOf(sceneItem, "RecordButton"), QStringLiteral("Recording..."));
+    QTest::qWait(2500);
+    // Listen stops the recording, then plays it back and waits for its end.
+    click("ListenButton");
+    QCOMPARE(labelOf(sceneItem, "RecordButton"), QStringLiteral("Record"));
+    const QString recording = m_courseCopy + QStringLiteral("recordings/apple.wav");
+    QFile file(recording);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QDataStream in(&file);
+    in.setByteOrder(QDataStream::LittleEndian);
+    quint32 riffSize = 0;
+    in.skipRawData(4);
+    in >> riffSize;
+    QCOMPARE(qint64(riffSize), file.size() - 8);
+    const QString played = QUrl::fromLocalFile(recording).toString();
+    QCOMPARE(log.startingWith(QStringLiteral("[LIB] PlaySound: Stopping my Loop! File: ") + played).size(), 1);
 }
 
 void tst_DemoCourse::returningLearner()
