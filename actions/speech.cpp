@@ -14,10 +14,14 @@ QMutex s_instanceLock;
 kestSpeech *s_instance = nullptr;
 bool s_shutDown = false;
 
-// How long the engine may take to begin reading before the text counts as unreadable; a
-// script waiting for it must not hang on a speech service that accepted the text and went
-// silent.
+// How long the engine may take to begin reading, and to read a text of n characters, before the
+// text counts as unreadable. A speech service without a working sound output accepts a text,
+// reports that it began, and never reports the end; a script waiting for it must not hang.
 constexpr int StartTimeoutMs = 10000;
+int readingLimitMs(int characters)
+{
+    return 10000 + 200 * characters;
+}
 
 void raiseTo(std::atomic<quint64> &value, quint64 at)
 {
@@ -65,8 +69,8 @@ void kestSpeech::shutdown()
         [speech] {
             delete speech->m_engine;
             speech->m_engine = nullptr;
-            delete speech->m_startTimer;
-            speech->m_startTimer = nullptr;
+            delete speech->m_watchdog;
+            speech->m_watchdog = nullptr;
             speech->moveToThread(nullptr);
             QThread::currentThread()->quit();
         },
@@ -106,10 +110,9 @@ void kestSpeech::build()
 {
     if (m_engine)
         return;
-    m_startTimer = new QTimer(this);
-    m_startTimer->setSingleShot(true);
-    m_startTimer->setInterval(StartTimeoutMs);
-    connect(m_startTimer, &QTimer::timeout, this, &kestSpeech::startTimedOut);
+    m_watchdog = new QTimer(this);
+    m_watchdog->setSingleShot(true);
+    connect(m_watchdog, &QTimer::timeout, this, &kestSpeech::watchdogFired);
 
     m_engine = new QTextToSpeech(this);
     m_usable = m_engine->state() != QTextToSpeech::BackendError;
@@ -138,8 +141,9 @@ void kestSpeech::speak(quint64 ticket, const QString &text)
     }
     m_current = ticket;
     m_started = false;
+    m_length = text.size();
     m_engine->say(text);
-    m_startTimer->start();
+    m_watchdog->start(StartTimeoutMs);
 }
 
 void kestSpeech::cancel(quint64 ticket)
@@ -162,8 +166,9 @@ void kestSpeech::engineStateChanged(QTextToSpeech::State state)
         return;
     switch (state) {
     case QTextToSpeech::Speaking:
+        if (!m_started)
+            m_watchdog->start(readingLimitMs(m_length));
         m_started = true;
-        m_startTimer->stop();
         break;
     case QTextToSpeech::Ready:
         // A Ready before the text began is the end of the text it replaced.
@@ -179,11 +184,12 @@ void kestSpeech::engineStateChanged(QTextToSpeech::State state)
     }
 }
 
-void kestSpeech::startTimedOut()
+void kestSpeech::watchdogFired()
 {
-    if (!m_current || m_started)
+    if (!m_current)
         return;
-    qCWarning(lcActions).noquote() << QStringLiteral("[LIB] Speech: the speech engine did not begin to read");
+    qCWarning(lcActions).noquote() << (m_started ? QStringLiteral("[LIB] Speech: the reading did not end, stopped")
+                                                 : QStringLiteral("[LIB] Speech: the speech engine did not begin to read"));
     m_engine->stop();
     finish(m_current);
 }
@@ -193,8 +199,8 @@ void kestSpeech::finish(quint64 ticket)
     if (ticket == m_current) {
         m_current = 0;
         m_started = false;
-        if (m_startTimer)
-            m_startTimer->stop();
+        if (m_watchdog)
+            m_watchdog->stop();
     }
     raiseTo(m_doneUpTo, ticket);
     emit finished(ticket);

@@ -51,15 +51,17 @@ private:
     void speak(quint64 ticket, const QString &text);
     void cancel(quint64 ticket);
     void engineStateChanged(QTextToSpeech::State state);
-    void startTimedOut();
+    // The text being read took too long to begin or to end.
+    void watchdogFired();
     void finish(quint64 ticket);
 
     QThread m_thread;
     QTextToSpeech *m_engine = nullptr;
-    QTimer *m_startTimer = nullptr;
+    QTimer *m_watchdog = nullptr;
     bool m_usable = false;
     quint64 m_current = 0; // the ticket being read, 0 when none
     bool m_started = false; // the engine has begun reading m_current
+    int m_length = 0; // characters of m_current
 
     std::atomic<quint64> m_lastTicket { 0 };
     std::atomic<quint64> m_doneUpTo { 0 };
