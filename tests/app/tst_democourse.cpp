@@ -117,11 +117,6 @@ QString labelOf(QQuickItem *sceneItem, const char *entity)
     return QStringLiteral("<no label>");
 }
 
-bool haveSoundServer()
-{
-    return qEnvironmentVariableIsSet("PULSE_SERVER");
-}
-
 } // namespace
 
 class tst_DemoCourse : public QObject
@@ -139,7 +134,6 @@ private slots:
     void mainPath();
     void wrongDropsKeepTheBasket();
     void helpPageAndReadingAloud();
-    void recordingPlayedBack();
     void returningLearner();
     // Last: quitting ends the event loops the test relies on.
     void quitButton();
@@ -455,35 +449,6 @@ void tst_DemoCourse::helpPageAndReadingAloud()
         QStringLiteral("How to play"));
     QVERIFY(sceneObject(m_project->webView()->sceneItem(), "displayText")
                 ->property("text").toString().startsWith(QLatin1String("Click a picture or a button")));
-}
-
-void tst_DemoCourse::recordingPlayedBack()
-{
-    if (!haveSoundServer())
-        QSKIP("needs the sound server of tools/sound-server.sh");
-    QVERIFY(load());
-    QTest::qWait(110);
-    m_project->gotoSubProject(QStringLiteral("Well done"));
-    QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
-    QQuickItem *sceneItem = m_project->webView()->sceneItem();
-    // The star turns through the frames of its list.
-    QObject *spin = sceneObject(sceneItem, "StarSpin");
-    QVERIFY(spin);
-    QCOMPARE(spin->property("frameCount").toInt(), 12);
-    QVERIFY(spin->property("running").toBool());
-
-    LogCapture log;
-    QTest::qWait(110);
-    m_project->webView()->qmlClickedEntity(QStringLiteral("RecordButton"));
-    QTRY_COMPARE(labelOf(sceneItem, "RecordButton"), QStringLiteral("Recording..."));
-    QTest::qWait(2500);
-    // Listen stops the recording, then plays it back and waits for its end.
-    click("ListenButton");
-    QCOMPARE(labelOf(sceneItem, "RecordButton"), QStringLiteral("Record"));
-    const QString recording = m_courseCopy + QStringLiteral("recordings/apple.wav");
-    QVERIFY(QFileInfo(recording).size() > 44);
-    const QString played = QUrl::fromLocalFile(recording).toString();
-    QCOMPARE(log.startingWith(QStringLiteral("[LIB] PlaySound: Stopping my Loop! File: ") + played).size(), 1);
 }
 
 void tst_DemoCourse::returningLearner()
