@@ -133,7 +133,6 @@ private slots:
     void navigationTargetsExist();
     void mainPath();
     void wrongDropsKeepTheBasket();
-    void helpPageAndReadingAloud();
     void returningLearner();
     // Last: quitting ends the event loops the test relies on.
     void quitButton();
@@ -429,26 +428,6 @@ void tst_DemoCourse::wrongDropsKeepTheBasket()
     QTest::qWait(200);
     QCOMPARE(entityId("AppleToDrag"), kept);
     QCOMPARE(scene(), QStringLiteral("Basket"));
-}
-
-void tst_DemoCourse::helpPageAndReadingAloud()
-{
-    QVERIFY(load());
-    LogCapture log;
-    click("Start");
-    QTRY_COMPARE(scene(), QStringLiteral("Pictures"));
-    // The reading holds its script until it is done; the next click ends it at once.
-    QTest::qWait(110);
-    m_project->webView()->qmlClickedEntity(QStringLiteral("ReadAloud"));
-    QTRY_COMPARE(log.count(QStringLiteral("PlayTextFile file exists: ") + m_courseCopy + QStringLiteral("texts/pictures.txt")), 1);
-    click("MenuHelp");
-    QObject *help = sceneObject(m_project->webView()->sceneItem(), "helpSite");
-    QVERIFY(help);
-    QTRY_VERIFY(help->property("visible").toBool());
-    QCOMPARE(sceneObject(m_project->webView()->sceneItem(), "displayHeadline")->property("text").toString(),
-        QStringLiteral("How to play"));
-    QVERIFY(sceneObject(m_project->webView()->sceneItem(), "displayText")
-                ->property("text").toString().startsWith(QLatin1String("Click a picture or a button")));
 }
 
 void tst_DemoCourse::returningLearner()
