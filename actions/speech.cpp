@@ -8,6 +8,8 @@
 #include <QMutex>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 QMutex s_instanceLock;
