@@ -3,7 +3,9 @@
 
 #include "controlflow.h"
 #include "inertactions.h"
+#include "sceneactions.h"
 #include "scriptbuilder.h"
+#include "soundactions.h"
 #include "systemactions.h"
 #include "valueactions.h"
 #include "variableactions.h"
@@ -16,7 +18,7 @@ void kestRegisterActions()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        // In the order of the format's type table; a type still to be written is commented out.
+        // In the order of the format's type table.
         KEST_REGISTER(ActionList);
         KEST_REGISTER(ActionResult);
         KEST_REGISTER(AddNum);
@@ -53,19 +55,19 @@ void kestRegisterActions()
         KEST_REGISTER(Memory);
         KEST_REGISTER(MemoryAction);
         KEST_REGISTER(MemoryStream);
-        // KEST_REGISTER(MoveEntity);
+        KEST_REGISTER(MoveEntity);
         KEST_REGISTER(MultiplyNum);
         KEST_REGISTER(Null);
         KEST_REGISTER(Number);
         KEST_REGISTER(NumberFromText);
         KEST_REGISTER(NumEquals);
         KEST_REGISTER(Password);
-        // KEST_REGISTER(PlayList);
-        // KEST_REGISTER(PlayRandom);
-        // KEST_REGISTER(kestPlaySound);
-        // KEST_REGISTER(PlayTextFile);
-        // KEST_REGISTER(RecordSound);
-        // KEST_REGISTER(RestoreEntityPos);
+        KEST_REGISTER(PlayList);
+        KEST_REGISTER(PlayRandom);
+        KEST_REGISTER(kestPlaySound);
+        KEST_REGISTER(PlayTextFile);
+        KEST_REGISTER(RecordSound);
+        KEST_REGISTER(RestoreEntityPos);
         KEST_REGISTER(SendMail);
         KEST_REGISTER(Sentence);
         KEST_REGISTER(SetPosition);
@@ -80,28 +82,28 @@ void kestRegisterActions()
         KEST_REGISTER(TextFromNumber);
         KEST_REGISTER(Wait);
         KEST_REGISTER(WhileLoop);
-        // KEST_REGISTER(CreateWebkit);
-        // KEST_REGISTER(WGLAnimation);
-        // KEST_REGISTER(ChangeEntity);
+        KEST_REGISTER(CreateWebkit);
+        KEST_REGISTER(WGLAnimation);
+        KEST_REGISTER(ChangeEntity);
         KEST_REGISTER(SelectCase);
         KEST_REGISTER(SingleCase);
-        // KEST_REGISTER(PlayVideo);
-        // KEST_REGISTER(PngAnimate);
-        // KEST_REGISTER(ShufflePosition);
+        KEST_REGISTER(PlayVideo);
+        KEST_REGISTER(PngAnimate);
+        KEST_REGISTER(ShufflePosition);
         KEST_REGISTER(ShuffleVariable);
         KEST_REGISTER(ExitProc);
-        // KEST_REGISTER(ChangeBackground);
-        // KEST_REGISTER(CreateBubble);
-        // KEST_REGISTER(ActivateImageBorder);
-        // KEST_REGISTER(TextEntity);
-        // KEST_REGISTER(ShowTextfile);
+        KEST_REGISTER(ChangeBackground);
+        KEST_REGISTER(CreateBubble);
+        KEST_REGISTER(ActivateImageBorder);
+        KEST_REGISTER(TextEntity);
+        KEST_REGISTER(ShowTextfile);
         KEST_REGISTER(GetExternVariableSection);
-        // KEST_REGISTER(IgnoreUserinput);
-        // KEST_REGISTER(VideoPlayer);
-        // KEST_REGISTER(VideoPlayerAction);
-        // KEST_REGISTER(StopMedia);
+        KEST_REGISTER(IgnoreUserinput);
+        KEST_REGISTER(VideoPlayer);
+        KEST_REGISTER(VideoPlayerAction);
+        KEST_REGISTER(StopMedia);
         KEST_REGISTER(LoadTextfile);
-        // KEST_REGISTER(StopPngAnimation);
+        KEST_REGISTER(StopPngAnimation);
         KEST_REGISTER(OpenLink);
     });
 }

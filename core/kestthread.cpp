@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -21,6 +22,8 @@ QSet<kestThread *> &liveThreads()
     static QSet<kestThread *> threads;
     return threads;
 }
+
+std::atomic<quint64> s_requests { 0 };
 
 // Where this worker's stack began; 0 off a worker.
 thread_local quintptr t_stackTop = 0;
@@ -48,6 +51,7 @@ kestThread::kestThread(const QDomElement &script, Prio prio, const QString &name
     , m_prio(prio)
     , m_name(name)
     , m_link(std::move(link))
+    , m_request(++s_requests)
 {
     setStackSize(StackSize);
     QMutexLocker locker(&statSchedulerLock);
@@ -81,6 +85,7 @@ void kestThread::run()
         return;
     }
     root->prio = m_prio;
+    root->request = m_request;
 
     int number = 0;
     switch (decide(root, &number)) {
@@ -146,6 +151,17 @@ kestThread::Start kestThread::decide(kestObject *root, int *number)
     const bool clickOnProcedure = running && runningPrio == PROCEDURE && m_prio == CLICK;
     if (running && runningPrio > m_prio && !hoverBesideRecord && !clickOnProcedure)
         root->skipObject = true;
+    // A request made after this one whose thread got here first, of equal or higher priority,
+    // stands as if this branch had been there before it: this one is dropped. Procedures are
+    // left out, as they never pre-empt.
+    const auto overtaken = [this](const kestObject *other) {
+        return other && other->request > m_request && other->prio.load() >= m_prio && other->prio.load() != PROCEDURE;
+    };
+    if (m_prio != PROCEDURE && !hoverBesideRecord
+        && (overtaken(running) || std::any_of(statWaitingObjects.cbegin(), statWaitingObjects.cend(), overtaken))) {
+        log(QStringLiteral("Thread: overtaken by a newer request"));
+        root->skipObject = true;
+    }
 
     if (root->skipObject.load())
         return Start::Skipped;

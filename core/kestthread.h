@@ -83,6 +83,9 @@ private:
     const Prio m_prio;
     const QString m_name;
     const std::shared_ptr<kestOwnerLink> m_link;
+    // Requests are numbered in the order they were made (on the GUI thread); worker threads
+    // may reach the scheduler in another order.
+    const quint64 m_request;
 
     // Guarded by statSchedulerLock: the tree now built (for shutdownAll) and the stop request.
     kestObject *m_root = nullptr;

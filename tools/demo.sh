@@ -5,8 +5,9 @@
 # points there. The player starts with an empty user folder in a private home folder, so the
 # learner's own documents are never touched: it fetches the catalogue, installs the course with
 # its progress window, then runs it. With a display the player simply opens (pick any language).
-# Without one it runs on a virtual X server with the English course remembered, is clicked
-# through the course, and leaves screenshots in the folder it names on the last line.
+# Without one it runs on a virtual X server with the English course remembered and a private
+# sound server (whose microphone is a 440 Hz tone), is clicked through the course, and leaves
+# screenshots in the folder it names on the last line.
 #   KEST_BUILD_DIR=<dir>   build folder (default build/, shared with tools/test.sh)
 #   KEST_DEMO_HEADLESS=1   take the virtual display and the screenshots even when DISPLAY is set
 set -euo pipefail
@@ -31,9 +32,11 @@ mkdir -p "$home/Documents" "$home/.config" "$server/docroot/tavelo/fruitbasket" 
 
 xvfb_pid=""
 player_pid=""
+sound_dir=""
 cleanup() {
     if [ -n "$player_pid" ]; then kill "$player_pid" 2>/dev/null || true; fi
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    if [ -n "$sound_dir" ]; then XDG_RUNTIME_DIR="$sound_dir" pulseaudio --kill >/dev/null 2>&1 || true; fi
     "$source/tools/course-server.sh" stop "$server" || true
     wait 2>/dev/null || true
 }
@@ -124,6 +127,12 @@ mkdir -p "$home/Documents/Tavelo"
 printf '[User]\ndefaultLoadCourse=TAVELO English Version\ndefaultLoadCoursePath=%s\n' \
     "$home/Documents/Tavelo/fruitbasket/tavelo.avx" >"$home/Documents/Tavelo/Tavelo.ini"
 
+# Sound, speech and the microphone need a sound server; a private one unless one is given.
+if [ -z "${PULSE_SERVER:-}" ]; then
+    sound_dir="$home/sound"
+    eval "$(tools/sound-server.sh "$sound_dir")" || fail "the private sound server did not start"
+fi
+
 "$player" >"$log" 2>&1 &
 player_pid=$!
 
@@ -196,6 +205,20 @@ screenshot() {
     echo "  $1.png"
 }
 
+# Waits until the log holds a line with text more often than it did when $2 was counted.
+wait_for_log() {
+    local text=$1 before=$2 what=$3 seconds=$4
+    for _ in $(seq $((seconds * 10))); do
+        [ "$(grep -cF -- "$text" "$log" 2>/dev/null || true)" -gt "$before" ] && return 0
+        kill -0 "$player_pid" 2>/dev/null || fail "the player ended while waiting for $what"
+        sleep 0.1
+    done
+    fail "no $what after $seconds s"
+}
+count_log() {
+    grep -cF -- "$1" "$log" 2>/dev/null || true
+}
+
 echo "Playing the demo course headless; screenshots:"
 screenshot 01-welcome
 seen=$(scenes_shown)
@@ -205,26 +228,44 @@ wait_for_scenes $((seen + 1)) "Pictures scene"
 screenshot 02-pictures
 seen=$(scenes_shown)
 
-click 380 530 # Apple
-click 800 530 # Pear
-click 380 530 # Apple: the third click goes on
+# The first reading also waits for the speech engine, which takes a while to learn its voices.
+read_before=$(count_log "kestEndOfTextToSpeech()!")
+click 800 765 # Read aloud
+wait_for_log "kestEndOfTextToSpeech()!" "$read_before" "end of the reading" 120
+
+# The pictures change places on every visit; any three clicks on them go on.
+click 380 530
+click 800 530 # the label above counts the clicks
+screenshot 03-counting
+click 380 530
 wait_for_scenes $((seen + 1)) "Basket scene"
-screenshot 03-basket
+screenshot 04-basket
 seen=$(scenes_shown)
 
-drag 250 550 1200 600 04-dragging # the apple into the basket
+restored=$(count_log "[LIB] RestoreEntityPos (PearToDrag)")
+drag 500 550 1200 600 05-dragging-pear # the pear into the basket: it goes back
+wait_for_log "[LIB] RestoreEntityPos (PearToDrag)" "$restored" "pear put back" 20
+sleep 0.5
+drag 250 550 1200 600 06-dragging-apple # the apple into the basket: a sound, then on
 wait_for_scenes $((seen + 1)) "Well done scene"
-screenshot 05-well-done
+screenshot 07-well-done
 seen=$(scenes_shown)
 
-click 800 715 # Next
+played=$(count_log "Stopping my Loop! File: file://$home/Documents/Tavelo/fruitbasket/recordings/apple.wav")
+click 420 735 # Record
+sleep 3
+screenshot 08-recording
+click 1180 735 # Listen: ends the recording and plays it back
+wait_for_log "Stopping my Loop! File: file://$home/Documents/Tavelo/fruitbasket/recordings/apple.wav" "$played" "played-back recording" 30
+
+click 800 735 # Next
 wait_for_scenes $((seen + 1)) "Quiz scene"
-screenshot 06-quiz
+screenshot 09-quiz
 seen=$(scenes_shown)
 
 click 1060 695 # 4: wrong
 wait_for_scenes $((seen + 1)) "Not quite scene"
-screenshot 07-not-quite
+screenshot 10-not-quite
 seen=$(scenes_shown)
 
 click 800 555 # Try again
@@ -233,12 +274,18 @@ seen=$(scenes_shown)
 
 click 800 695 # 3: right
 wait_for_scenes $((seen + 1)) "All done scene"
-screenshot 08-all-done
+screenshot 11-all-done
 seen=$(scenes_shown)
+
+click 1305 50 # Help
+sleep 1
+screenshot 12-help
+click 1430 160 # the help page's cross
+sleep 1
 
 click 105 50 # Home: the welcome scene sends a returning learner on
 wait_for_scenes $((seen + 2)) "Welcome back scene"
-screenshot 09-welcome-back
+screenshot 13-welcome-back
 
 click 1495 50 # Quit
 for _ in $(seq 100); do
@@ -254,4 +301,6 @@ player_pid=""
 echo "What the course kept in its settings file ($home/Documents/Tavelo/Tavelo.ini):"
 sed 's/^/  /' "$home/Documents/Tavelo/Tavelo.ini"
 echo "Installed from the course server: $(grep -c ' 200$' "$server/access.log") files (log: $server/access.log)"
+recording=$(find "$home/Documents/Tavelo" -name apple.wav -print -quit)
+[ -n "$recording" ] && echo "The learner's recording: $recording ($(stat -c %s "$recording") bytes)"
 echo "Screenshots: $shots"

@@ -70,20 +70,6 @@ template <class T> T *findAction(kestObject *root)
     return root->findChild<T *>();
 }
 
-// Runs the tree on a worker thread that owns it meanwhile, as the engine does, and gives it
-// back to the calling thread at the end so that it can be deleted there.
-std::unique_ptr<QThread> runOnWorker(kestObject *root)
-{
-    QThread *home = QThread::currentThread();
-    std::unique_ptr<QThread> worker(QThread::create([root, home] {
-        root->execute();
-        root->moveToThread(home);
-    }));
-    root->moveToThread(worker.get());
-    worker->start();
-    return worker;
-}
-
 QString readFile(const QString &path)
 {
     QFile file(path);

@@ -15,13 +15,17 @@
 #include "webview.h"
 
 #include <QDate>
+#include <QDir>
+#include <QDirIterator>
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QQuickItem>
 #include <QSettings>
+#include <QQuickWindow>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QWidget>
 #include <QtTest>
 
@@ -83,6 +87,37 @@ QStringList scenePictures(QQuickItem *item, QStringList *broken = nullptr)
     return shown;
 }
 
+// Copies the course as the player keeps it: in the user folder, where recordings go too.
+bool copyCourse(const QString &target)
+{
+    QDirIterator files(CourseFolder, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString source = files.next();
+        const QString copy = target + source.mid(CourseFolder.size());
+        if (!QDir().mkpath(QFileInfo(copy).absolutePath()) || !QFile::copy(source, copy))
+            return false;
+    }
+    return true;
+}
+
+QObject *sceneObject(QQuickItem *sceneItem, const char *name)
+{
+    return sceneItem->window()->contentItem()->findChild<QObject *>(QLatin1String(name));
+}
+
+// The text of an entity's label.
+QString labelOf(QQuickItem *sceneItem, const char *entity)
+{
+    auto *item = qobject_cast<QQuickItem *>(sceneObject(sceneItem, entity));
+    if (!item)
+        return QStringLiteral("<no entity>");
+    for (QQuickItem *child : item->childItems()) {
+        if (child->inherits("QQuickText"))
+            return child->property("text").toString();
+    }
+    return QStringLiteral("<no label>");
+}
+
 } // namespace
 
 class tst_DemoCourse : public QObject
@@ -116,6 +151,7 @@ private:
     std::unique_ptr<kestApplication> m_app;
     std::unique_ptr<QWidget> m_host;
     std::unique_ptr<QTemporaryDir> m_userFolder;
+    QString m_courseCopy;
     kestProject *m_project = nullptr;
 };
 
@@ -135,9 +171,11 @@ void tst_DemoCourse::init()
     m_userFolder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_userFolder->isValid());
     const QString folder = m_userFolder->path() + QLatin1Char('/');
+    QVERIFY(copyCourse(folder));
+    m_courseCopy = folder;
     kestVariables::assignVariable(QStringLiteral("USERPATH"), folder);
     kestVariables::assignVariable(QStringLiteral("INIPATH"), folder);
-    m_app->setProjectPath(CourseFolder);
+    m_app->setProjectPath(folder);
     m_project = new kestProject(m_host.get());
     new kestCommandRouter(m_app.get(), m_project);
 }
@@ -153,7 +191,7 @@ void tst_DemoCourse::cleanup()
 // As start-up does: the project, then the course's variables.
 bool tst_DemoCourse::load()
 {
-    if (!m_project->loadProject(CourseFolder + QStringLiteral("tavelo.avx")))
+    if (!m_project->loadProject(m_courseCopy + QStringLiteral("tavelo.avx")))
         return false;
     m_project->loadExternVariables(m_app->projectPath() + QStringLiteral("variables_win.txt"));
     return QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000);
@@ -208,6 +246,29 @@ void tst_DemoCourse::namedFilesExist_data()
                 / entity.attribute(QStringLiteral("Height")).toDouble();
             const QString row = entity.attribute(QStringLiteral("Name")) + QLatin1Char(' ') + file;
             QTest::newRow(qPrintable(row)) << file << aspect;
+        }
+    }
+    // Files that scripts name: sounds, texts, frame lists and the frames they list. A recording
+    // is made by the course itself.
+    const QList<QPair<const char *, int>> fileArguments
+        = { { "PlaySound", 0 }, { "PlayTextFile", 0 }, { "ShowTextfile", 1 }, { "PngAnimate", 2 } };
+    for (const auto &[action, index] : fileArguments) {
+        for (const QDomElement &element : elementsNamed(doc, QLatin1String(action))) {
+            QDomElement argument = element.firstChildElement();
+            for (int i = 0; i < index; ++i)
+                argument = argument.nextSiblingElement();
+            const QString file = argument.text().trimmed().replace(QLatin1Char('\\'), QLatin1Char('/'));
+            if (file.startsWith(QLatin1String("recordings/")))
+                continue;
+            QTest::newRow(qPrintable(QLatin1String(action) + QLatin1Char(' ') + file)) << file << 0.0;
+            if (QLatin1String(action) != QLatin1String("PngAnimate"))
+                continue;
+            QFile list(CourseFolder + file);
+            QVERIFY(list.open(QIODevice::ReadOnly | QIODevice::Text));
+            for (const QString &frame : QString::fromUtf8(list.readAll()).trimmed().split(QLatin1Char(','))) {
+                const QString name = QString(frame).replace(QLatin1Char('\\'), QLatin1Char('/'));
+                QTest::newRow(qPrintable(QStringLiteral("frame ") + name)) << name << 1.0;
+            }
         }
     }
 }
@@ -285,6 +346,7 @@ void tst_DemoCourse::navigationTargetsExist()
 void tst_DemoCourse::mainPath()
 {
     QVERIFY(load());
+    LogCapture log;
     QCOMPARE(m_project->subProjects().size(), 8);
     QCOMPARE(m_project->menuBarSubProjects().size(), 1);
     QCOMPARE(m_project->procedureSubProjects().size(), 1);
@@ -299,13 +361,16 @@ void tst_DemoCourse::mainPath()
     QStringList broken;
     const QStringList shown = scenePictures(sceneItem, &broken);
     QCOMPARE(broken, QStringList());
-    QVERIFY(shown.first().endsWith(QLatin1String("/demo/course/pictures/apple.png")));
+    QCOMPARE(shown.first(), QUrl::fromLocalFile(m_courseCopy + QStringLiteral("pictures/apple.png")).toString());
+    // The pictures have changed places.
+    QCOMPARE(log.startingWith(QStringLiteral("[LibShufflePosition] :  Apple;")).size(), 1);
 
-    // Three clicks on the pictures, the last one chosen is remembered.
+    // Three clicks on the pictures, the last one chosen is remembered; a label counts them.
     click("Apple");
     click("Pear");
     QCOMPARE(scene(), QStringLiteral("Pictures"));
     QCOMPARE(kestVariables::variableValue(QStringLiteral("Clicks")), QStringLiteral("2"));
+    QTRY_COMPARE(labelOf(sceneItem, "Hint"), QStringLiteral("Clicks so far: 2 of 3"));
     click("Cherry");
     QTRY_COMPARE(scene(), QStringLiteral("Basket"));
     QCOMPARE(setting("Favourite"), QStringLiteral("Cherry"));
@@ -320,8 +385,12 @@ void tst_DemoCourse::mainPath()
     QCOMPARE(setting("Completed"), QString());
     click("TryAgain");
     QTRY_COMPARE(scene(), QStringLiteral("Quiz"));
+    log.clear();
     click("Answer3");
     QTRY_COMPARE(scene(), QStringLiteral("All done"));
+    // The scene went on only after the scene had reported the sound finished.
+    const QString rightSound = QUrl::fromLocalFile(m_courseCopy + QStringLiteral("sounds/right.wav")).toString();
+    QCOMPARE(log.startingWith(QStringLiteral("[LIB] PlaySound: Stopping my Loop! File: ") + rightSound).size(), 1);
     QCOMPARE(setting("Completed"), QStringLiteral("yes"));
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd"));
     QCOMPARE(setting("Result"), QStringLiteral("Learner found 3 cherries on try number 2, ") + today);
@@ -343,10 +412,16 @@ void tst_DemoCourse::wrongDropsKeepTheBasket()
         click(fruit);
     QTRY_COMPARE(scene(), QStringLiteral("Basket"));
 
-    // A wrong fruit in the basket builds the scene anew, which puts the pictures back.
+    // A wrong fruit dropped into the basket goes back to where it was picked up.
+    QObject *pear = sceneObject(m_project->webView()->sceneItem(), "PearToDrag");
+    QVERIFY(pear);
     const int before = entityId("PearToDrag");
+    const double startX = pear->property("lastSetX").toDouble();
+    QMetaObject::invokeMethod(pear, "dragToPos", Q_ARG(QVariant, 1200), Q_ARG(QVariant, 600));
+    QVERIFY(pear->property("lastSetX").toDouble() != startX);
     drop("PearToDrag", "Basket");
-    QTRY_VERIFY(entityId("PearToDrag") != before);
+    QTRY_COMPARE(pear->property("lastSetX").toDouble(), startX);
+    QCOMPARE(entityId("PearToDrag"), before);
     QCOMPARE(scene(), QStringLiteral("Basket"));
 
     // A drop beside the basket runs nothing.

@@ -4,6 +4,8 @@
 #include "scriptbuilder.h"
 #include "valueactions.h"
 
+#include <QThread>
+
 #ifndef KEST_TEST_WITHOUT_ACTIONS
 #include "actionregistry.h"
 #endif
@@ -42,6 +44,18 @@ std::unique_ptr<kestObject> buildBody(const QString &body)
     if (!doc.setContent(QStringLiteral("<Code>") + body + QStringLiteral("</Code>")))
         return nullptr;
     return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(doc.documentElement()));
+}
+
+std::unique_ptr<QThread> runOnWorker(kestObject *root)
+{
+    QThread *home = QThread::currentThread();
+    std::unique_ptr<QThread> worker(QThread::create([root, home] {
+        root->execute();
+        root->moveToThread(home);
+    }));
+    root->moveToThread(worker.get());
+    worker->start();
+    return worker;
 }
 
 void registerTestActions()

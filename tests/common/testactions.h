@@ -8,6 +8,8 @@
 #include <memory>
 #include <QStringList>
 
+class QThread;
+
 // Appends its element text to a process-wide journal when executed; returns the text.
 class TestRecord : public kestObject
 {
@@ -48,6 +50,10 @@ QStringList lines(const char *text);
 
 // The tree of a script whose Code body is the given XML text; nullptr when it builds none.
 std::unique_ptr<kestObject> buildBody(const QString &body);
+
+// Runs the tree on a new worker thread that owns it meanwhile, as the engine does, and hands it
+// back to the calling thread at the end so that it can be deleted there.
+std::unique_ptr<QThread> runOnWorker(kestObject *root);
 
 // Registers the probes above and the real action types (the value actions alone in tests of the
 // layers below the action library).

@@ -136,6 +136,20 @@ public:
 
 // Event "mark:NAME". test="run" / "skip" makes that stop test first, as real actions do. Fails
 // the check in the test (no mark) if it runs on the GUI thread or with the scheduler lock held.
+// Holds up the building of its tree until the test releases "build", so that a branch reaches
+// the scheduler after one requested later.
+class TestSlowBuild : public kestObject
+{
+    Q_OBJECT
+public:
+    TestSlowBuild()
+    {
+        while (!probe.isReleased("build"_q))
+            QThread::msleep(2);
+    }
+    QString execute() override { return QString(); }
+};
+
 class TestMark : public kestObject
 {
     Q_OBJECT
@@ -256,6 +270,7 @@ private slots:
     void ownerDeleted_data();
     void ownerDeleted();
     void shutdownStopsEveryBranch();
+    void laterRequestThatArrivesFirstWins();
     void buildTreeForCaller();
     void childActionsAmongOtherChildren();
 
@@ -277,6 +292,7 @@ void tst_Engine::initTestCase()
     kestScriptBuilder::registerAction<TestHold>("TestHold"_q);
     kestScriptBuilder::registerAction<TestRecording>("TestRecording"_q);
     kestScriptBuilder::registerAction<TestMark>("TestMark"_q);
+    kestScriptBuilder::registerAction<TestSlowBuild>("TestSlowBuild"_q);
 }
 
 void tst_Engine::cleanupTestCase()
@@ -650,6 +666,23 @@ void tst_Engine::ownerDeleted()
             probe.at("result:entity:Proc"_q) >= 0 && probe.at("result:entity:Proc"_q) < probe.at("destroyed:entity"_q));
     else
         QVERIFY(!probe.has("handling:entity"_q));
+}
+
+void tst_Engine::laterRequestThatArrivesFirstWins()
+{
+    // Two clicks: the first one's thread is slow to build, so the second reaches the scheduler
+    // first. The second was asked for last and must be the one that runs.
+    kestBranchManager *first = manager("First"_q, "<TestSlowBuild/><TestMark name='first'/>"_q);
+    kestBranchManager *second = manager("Second"_q, "<TestMark name='second'/><TestHold name='S'/>"_q);
+    first->run(CLICK);
+    second->run(CLICK);
+    QTRY_VERIFY(probe.has("start:S"_q));
+    probe.release("build"_q);
+    QTRY_VERIFY(probe.logCount("Thread: overtaken by a newer request"_q) == 1);
+    probe.release("S"_q);
+    QTRY_COMPARE(kestThread::liveCount(), 0);
+    QVERIFY(!probe.has("mark:first"_q));
+    QVERIFY(probe.has("release:S"_q));
 }
 
 void tst_Engine::shutdownStopsEveryBranch()

@@ -1,0 +1,411 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Sound, speech and recording: what the sound actions send and when their waits end, real speech
+// and real recordings of the test sound server's "mic" source.
+#include "kestapplication.h"
+#include "kestbranchmanager.h"
+#include "kestobject.h"
+#include "kestscheduler.h"
+#include "kestthread.h"
+#include "logcapture.h"
+#include "testactions.h"
+#include "variablestore.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// An action whose arguments are literal texts; "|" separates them.
+QString call(const char *action, const QString &args)
+{
+    QString body = QLatin1Char('<') + QLatin1String(action) + QLatin1Char('>');
+    for (const QString &text : args.split(QLatin1Char('|'), QString::SkipEmptyParts))
+        body += QStringLiteral("<Number>") + text.toHtmlEscaped() + QStringLiteral("</Number>");
+    return body + QStringLiteral("</") + QLatin1String(action) + QLatin1Char('>');
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+// The fixed part of a 44-byte WAV header (PCM, mono, 16 kHz, 16 bit), and whether its two sizes
+// agree with the file's size.
+QString headerOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("no file");
+    const QByteArray header = file.read(44);
+    QDataStream in(header);
+    in.setByteOrder(QDataStream::LittleEndian);
+    quint32 riffSize = 0;
+    quint32 dataSize = 0;
+    in.skipRawData(4);
+    in >> riffSize;
+    in.skipRawData(32);
+    in >> dataSize;
+    return QString::fromLatin1(header.mid(0, 4) + header.mid(8, 28).toHex(' ') + ' ' + header.mid(36, 4))
+        + (riffSize == file.size() - 8 && dataSize == file.size() - 44 ? QStringLiteral(" sizes agree")
+                                                                          : QStringLiteral(" sizes differ"));
+}
+
+const QString MonoHeader = QStringLiteral(
+    "RIFF57 41 56 45 66 6d 74 20 10 00 00 00 01 00 01 00 80 3e 00 00 00 7d 00 00 02 00 10 00 data sizes agree");
+
+} // namespace
+
+// Owner of the branches in the recording test.
+class BranchOwner : public QObject
+{
+    Q_OBJECT
+public slots:
+    void handleResults(QString) { }
+};
+
+class tst_SoundActions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void playSoundWaitsForItsOwnEnd();
+    void playSoundStopped_data();
+    void playSoundStopped();
+    void soundsSentAtOnce_data();
+    void soundsSentAtOnce();
+    void stopSilencesListWhileNotWaiting();
+    void recordingRefused_data();
+    void recordingRefused();
+    void recording();
+    void recordingBesideHoverStoppedByClick();
+    void speech();
+
+private:
+    std::unique_ptr<kestObject> build(const QString &body, bool registered = true);
+    QStringList sent() const
+    {
+        QMutexLocker locker(&m_lock);
+        return m_sent;
+    }
+    // The files of the "playaudio" commands, relative to the course folder.
+    QStringList playedFiles() const;
+    QString course(const QString &file) const { return m_course->filePath(file); }
+    QString user(const QString &file) const { return m_user->filePath(file); }
+
+    std::unique_ptr<kestApplication> m_app;
+    std::unique_ptr<QTemporaryDir> m_course;
+    std::unique_ptr<QTemporaryDir> m_user;
+    mutable QMutex m_lock;
+    QStringList m_sent; // "command=payload" as the application's router would get them
+};
+
+void tst_SoundActions::initTestCase()
+{
+    m_app = std::make_unique<kestApplication>();
+    registerTestActions();
+    m_app->setCommandHandler([this](const QString &command, const QString &payload) {
+        QMutexLocker locker(&m_lock);
+        m_sent << command + QLatin1Char('=') + payload;
+    });
+}
+
+void tst_SoundActions::init()
+{
+    kestVariables::clear();
+    TestRecord::clearJournal();
+    QMutexLocker locker(&m_lock);
+    m_sent.clear();
+    locker.unlock();
+    m_course = std::make_unique<QTemporaryDir>();
+    m_user = std::make_unique<QTemporaryDir>();
+    m_app->setProjectPath(m_course->path() + QLatin1Char('/'));
+    kestVariables::assignVariable(QStringLiteral("USERPATH"), m_user->path() + QLatin1Char('/'));
+    for (const char *name : { "a.wav", "b.txt", "c.wav", "lists/d.ogg", "e.MP3" })
+        writeFile(course(QLatin1String(name)), "RIFF....WAVEfmt \n\n\n");
+    writeFile(course(QStringLiteral("broken.wav")),
+        "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML 2.0//EN\">\n<html><head>\n<title>404 Not Found</title>\n");
+}
+
+void tst_SoundActions::cleanup()
+{
+    statRunningObject = nullptr;
+    statScriptRunning = false;
+}
+
+std::unique_ptr<kestObject> tst_SoundActions::build(const QString &body, bool registered)
+{
+    auto root = buildBody(body);
+    if (root && registered) {
+        statRunningObject = root.get();
+        statScriptRunning = true;
+    }
+    return root;
+}
+
+QStringList tst_SoundActions::playedFiles() const
+{
+    const QString prefix = QStringLiteral("playaudio=") + QUrl::fromLocalFile(m_course->path()).toString() + QLatin1Char('/');
+    QStringList files;
+    for (const QString &command : sent())
+        files << (command.startsWith(prefix) ? command.mid(prefix.size()).section(QStringLiteral(";_;"), 0, 0) : command);
+    return files;
+}
+
+void tst_SoundActions::playSoundWaitsForItsOwnEnd()
+{
+    const auto root = build(QStringLiteral("<ActionList>") + call("PlaySound", QStringLiteral("a.wav"))
+        + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
+    LogCapture log;
+    const auto worker = runOnWorker(root.get());
+    QTRY_COMPARE(sent().size(), 1);
+    const QString id = sent().first().mid(QStringLiteral("playaudio=").size());
+    QVERIFY2(QRegularExpression(QStringLiteral("^file:///.*/a\\.wav;_;\\d{13}$")).match(id).hasMatch(), qPrintable(id));
+
+    // The same file started a millisecond later is another playback: its end does not count.
+    const QStringList parts = id.split(QStringLiteral(";_;"));
+    emit m_app->stopAudioSignal(parts.at(0) + QStringLiteral(";_;") + QString::number(parts.at(1).toLongLong() + 1));
+    QTest::qWait(200);
+    QVERIFY(worker->isRunning());
+    emit m_app->stopAudioSignal(id);
+    QVERIFY(worker->wait(5000));
+    QCOMPARE(TestRecord::journal(), lines("after"));
+    QCOMPARE(log.count(QStringLiteral("[LIB] PlaySound: Stopping my Loop! File: ") + id), 1);
+    QCOMPARE(sent().size(), 1);
+}
+
+void tst_SoundActions::playSoundStopped_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::newRow("stopAll ends the sound, not the script") << "stopAll";
+    QTest::newRow("exitAll") << "exitAll";
+    QTest::newRow("pre-empted by a click") << "preempt";
+    QTest::newRow("stop flag alone") << "flag";
+}
+
+void tst_SoundActions::playSoundStopped()
+{
+    QFETCH(QString, trigger);
+    const auto root = build(QStringLiteral("<ActionList>") + call("PlaySound", QStringLiteral("a.wav"))
+        + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
+    const auto worker = runOnWorker(root.get());
+    QTRY_COMPARE(sent().size(), 1);
+    QTest::qWait(50);
+    QElapsedTimer clock;
+    clock.start();
+    if (trigger == QLatin1String("stopAll"))
+        emit m_app->stopAll();
+    else if (trigger == QLatin1String("exitAll"))
+        emit m_app->exitAll();
+    else if (trigger == QLatin1String("preempt"))
+        kestObject::endAllOn(root.get(), CLICK);
+    else
+        root->skipObject = true;
+    QVERIFY(worker->wait(5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE(sent().size(), 2);
+    QTest::qWait(50);
+    QCOMPARE(sent().mid(1), QStringList { QStringLiteral("stopMedia=") });
+    QCOMPARE(TestRecord::journal(), trigger == QLatin1String("stopAll") ? lines("after") : lines(""));
+}
+
+void tst_SoundActions::soundsSentAtOnce_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("listFile"); // below the user folder, "" for none
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QStringList>("played"); // files; with "?" in front: exactly one of them
+    QTest::addColumn<QString>("logged");
+    const auto row = [](const char *name, const char *action, const char *args, const char *listFile,
+                         const char *list, const char *played, const char *logged = "") {
+        QTest::newRow(name) << call(action, QString::fromUtf8(args)) << QString::fromUtf8(listFile) << QByteArray(list)
+                            << lines(played) << QString::fromUtf8(logged);
+    };
+    row("false in any case: no wait", "PlaySound", "a.wav|FaLsE", "", "", "a.wav", "[LIB] PlaySound is BACKGROUND: true");
+    row("backslashes", "PlaySound", "lists\\d.ogg|false", "", "", "lists/d.ogg");
+    row("missing file", "PlaySound", "nothing.wav", "", "", "", "[LIB] PlaySound MP3 is BROKEN! : nothing.wav");
+    row("error page as sound", "PlaySound", "broken.wav", "", "", "", "[LIB] PlaySound MP3 is BROKEN! : broken.wav");
+    row("list stops at a file that is no sound", "PlayList", "l.txt", "l.txt", "a.wav,b.txt,c.wav", "a.wav");
+    row("list lines cleaned, missing files and empty parts skipped", "PlayList", "l.txt", "l.txt",
+        "  a.wav,,missing.wav\r\n\r\nc.wav,e.MP3  \n", "a.wav|c.wav|e.MP3", "File doesn\u00b4t exists ");
+    row("error page ends the list", "PlayList", "l.txt", "l.txt", "a.wav,broken.wav,c.wav", "a.wav");
+    row("entries below the list's folder", "PlayList", "lists\\l.txt", "lists/l.txt", "d.ogg", "lists/d.ogg");
+    row("no list file", "PlayList", "none.txt", "", "", "");
+    row("random pick", "PlayRandom", "l.txt", "l.txt", "a.wav,c.wav\ne.MP3", "?|a.wav|c.wav|e.MP3");
+    row("random pick from an empty list", "PlayRandom", "l.txt", "l.txt", "\n,,\n", "");
+}
+
+void tst_SoundActions::soundsSentAtOnce()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, listFile);
+    QFETCH(QByteArray, list);
+    QFETCH(QStringList, played);
+    QFETCH(QString, logged);
+    if (!listFile.isEmpty())
+        writeFile(user(listFile), list);
+    const auto root = build(body);
+    QSignalSpy speechEnds(m_app.get(), &kestApplication::stopTTS);
+    LogCapture log;
+    // On this thread: a wait would never end, as nothing reports a sound finished.
+    root->execute();
+    QCoreApplication::processEvents();
+    if (played.value(0) == QLatin1String("?")) {
+        QCOMPARE(playedFiles().size(), 1);
+        QVERIFY(played.contains(playedFiles().first()));
+    } else {
+        QCOMPARE(playedFiles(), played);
+    }
+    if (!logged.isEmpty())
+        QCOMPARE(log.startingWith(logged).size(), 1);
+    // A play list first ends any text still being read aloud.
+    QCOMPARE(speechEnds.count(), body.startsWith(QLatin1String("<PlayList>")) ? 1 : 0);
+}
+
+void tst_SoundActions::stopSilencesListWhileNotWaiting()
+{
+    writeFile(user(QStringLiteral("l.txt")), "a.wav,c.wav");
+    const auto root = build(QStringLiteral("<ActionList>") + call("PlayList", QStringLiteral("l.txt"))
+        + call("Wait", QStringLiteral("60000")) + QStringLiteral("</ActionList>"));
+    const auto worker = runOnWorker(root.get());
+    QTRY_COMPARE(playedFiles(), lines("a.wav|c.wav"));
+    kestObject::endAllOn(root.get(), CLICK);
+    QVERIFY(worker->wait(5000));
+    QTRY_COMPARE(playedFiles(), lines("a.wav|c.wav|stopMedia="));
+}
+
+void tst_SoundActions::recordingRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("up and out of the user folder") << "..\\outside.wav";
+    QTest::newRow("absolute path elsewhere") << "{OTHER}/elsewhere.wav";
+    QTest::newRow("through the user folder and out") << "USERPATH\\..\\outside.wav";
+    QTest::newRow("the user folder itself") << "USERPATH";
+    QTest::newRow("a folder where the file would go") << "taken";
+    QTest::newRow("link out of the user folder") << "link/out.wav";
+}
+
+void tst_SoundActions::recordingRefused()
+{
+    QFETCH(QString, path);
+    QTemporaryDir other;
+    path.replace(QStringLiteral("{OTHER}"), other.path());
+    QDir(m_user->path()).mkdir(QStringLiteral("taken"));
+    QFile::link(other.path(), user(QStringLiteral("link")));
+    const auto root = build(call("RecordSound", path + QStringLiteral("|5")));
+    root->prio = CLICK;
+    LogCapture log;
+    root->execute();
+    // Nothing recorded anywhere, and the script is an ordinary click script again.
+    QCOMPARE(root->prio.load(), CLICK);
+    QCOMPARE(QDir(other.path()).entryList(QDir::Files), QStringList());
+    QVERIFY(!QFile::exists(m_user->path() + QStringLiteral("/../outside.wav")));
+    QVERIFY(QFileInfo(user(QStringLiteral("taken"))).isDir());
+    QCOMPARE(log.startingWith(QStringLiteral("[LIB] RecordSound: ")).size(), 1);
+}
+
+void tst_SoundActions::recording()
+{
+    if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
+        QSKIP("needs the sound server of tools/sound-server.sh");
+    const auto root = build(call("RecordSound", QStringLiteral("rec\\voice.wav|0")));
+    root->prio = CLICK;
+    LogCapture log;
+    const auto worker = runOnWorker(root.get());
+    QTRY_COMPARE(root->prio.load(), RECORD);
+    // The sound server delivers in bursts: wait for half a second of sound, however long that takes.
+    const QString path = user(QStringLiteral("rec/voice.wav"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 44 + 16000, 30000);
+    QVERIFY(worker->isRunning());
+    emit m_app->stopRecord();
+    QVERIFY(worker->wait(5000));
+    QCOMPARE(root->prio.load(), CLICK);
+    QCOMPARE(log.count(QStringLiteral("devicename: mic")), 1);
+    QCOMPARE(headerOf(path), MonoHeader);
+    // The microphone of the test's sound server is a 440 Hz tone.
+    QProcess stat;
+    stat.start(QStringLiteral("sox"), { path, QStringLiteral("-n"), QStringLiteral("stat") });
+    QVERIFY(stat.waitForFinished(10000));
+    const auto frequency = QRegularExpression(QStringLiteral("Rough\\s+frequency:\\s+(\\d+)"))
+                               .match(QString::fromUtf8(stat.readAllStandardError()));
+    QVERIFY2(qAbs(frequency.captured(1).toInt() - 440) < 20, qPrintable(frequency.captured(0)));
+}
+
+void tst_SoundActions::recordingBesideHoverStoppedByClick()
+{
+    if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
+        QSKIP("needs the sound server of tools/sound-server.sh");
+    QDomDocument doc;
+    QVERIFY(doc.setContent(QStringLiteral("<Scripts><Code>Record<ActionList>")
+        + call("RecordSound", QStringLiteral("voice.wav|0"))
+        + QStringLiteral("<TestRecord>recorded</TestRecord></ActionList></Code>"
+                         "<Code>Hover<TestRecord>hover</TestRecord></Code>"
+                         "<Code>Click<TestRecord>click</TestRecord></Code></Scripts>")));
+    BranchOwner owner;
+    const QDomElement first = doc.documentElement().firstChildElement();
+    kestBranchManager record(&owner, first, QStringLiteral("Record"));
+    kestBranchManager hover(&owner, first.nextSiblingElement(), QStringLiteral("Hover"));
+    kestBranchManager click(&owner, first.nextSiblingElement().nextSiblingElement(), QStringLiteral("Click"));
+
+    record.run(CLICK);
+    QTRY_VERIFY(statRunningObject.load() && statRunningObject.load()->prio.load() == RECORD);
+    hover.run(SELECT);
+    QTRY_COMPARE(TestRecord::journal(), lines("hover"));
+    QTest::qWait(1000);
+    QVERIFY(record.isBusy());
+    click.run(CLICK);
+    QVERIFY(QTest::qWaitFor([] { return kestThread::liveCount() == 0; }, 10000));
+    QCOMPARE(TestRecord::journal(), lines("hover|click"));
+    QCOMPARE(headerOf(user(QStringLiteral("voice.wav"))), MonoHeader);
+}
+
+void tst_SoundActions::speech()
+{
+    if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
+        QSKIP("needs the sound server of tools/sound-server.sh");
+#if defined(__SANITIZE_THREAD__)
+    QSKIP("the speech engine takes minutes to learn its voices under ThreadSanitizer");
+#endif
+    writeFile(course(QStringLiteral("texts/say.txt")), "Say the name of the fruit.\nThis line is not read.\n");
+    LogCapture log;
+    QSignalSpy ended(m_app.get(), &kestApplication::ttsFinished);
+    // The first text also waits for the engine, which takes a while to learn its voices.
+    const auto fromFile = build(QStringLiteral("<ActionList>") + call("PlayTextFile", QStringLiteral("texts\\say.txt"))
+        + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
+    auto worker = runOnWorker(fromFile.get());
+    QVERIFY(worker->wait(120000));
+    QCOMPARE(TestRecord::journal(), lines("after"));
+    QCOMPARE(log.count(QStringLiteral("PlayTextFile file exists: ") + course(QStringLiteral("texts/say.txt"))), 1);
+    QCOMPARE(log.startingWith(QStringLiteral("[LIB] Speech: ")), QStringList());
+    QTRY_COMPARE(ended.count(), 1);
+
+    // A name that is no file is read as it stands; a stop request that only sets the flag cuts
+    // a long text short.
+    const auto longText = build(call("PlayTextFile",
+        QStringLiteral("One two three four five six seven eight nine ten eleven twelve thirteen fourteen.")));
+    worker = runOnWorker(longText.get());
+    QTest::qWait(700);
+    QVERIFY(worker->isRunning());
+    QElapsedTimer clock;
+    clock.start();
+    longText->skipObject = true;
+    QVERIFY(worker->wait(5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+}
+
+QTEST_MAIN(tst_SoundActions)
+#include "tst_soundactions.moc"
