@@ -22,9 +22,6 @@ public:
     std::atomic<Prio> prio { LEAVE };
     std::atomic<bool> skipObject { false };
     std::atomic<bool> keepAlive { false };
-    // On a root: the order of the request that started its branch. Written before the root
-    // enters the scheduler state, read under the scheduler lock.
-    quint64 request = 0;
     QDomElement element;
     bool hasChildren = true;
 

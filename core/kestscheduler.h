@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "prio.h"
+
 #include <QMutex>
 #include <QVector>
 
@@ -25,6 +27,9 @@ extern int statWaitCounter;
 // PROCEDURE branches now running alongside the registered branch; waiters hold back while
 // it is above 0.
 extern int statProcedureRunning;
+// Per priority, the request number of the newest branch that was registered or began to wait;
+// a branch requested earlier that reaches the scheduler later is dropped.
+extern quint64 statNewestEntered[PROCEDURE + 1];
 // Roots of the branches now waiting. A root leaves this list (under the lock) before its tree
 // is deleted, so a newer branch may call endAll on it while holding the lock.
 extern QVector<kestObject *> statWaitingObjects;

@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QSet>
 
-#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -85,7 +84,6 @@ void kestThread::run()
         return;
     }
     root->prio = m_prio;
-    root->request = m_request;
 
     int number = 0;
     switch (decide(root, &number)) {
@@ -151,22 +149,25 @@ kestThread::Start kestThread::decide(kestObject *root, int *number)
     const bool clickOnProcedure = running && runningPrio == PROCEDURE && m_prio == CLICK;
     if (running && runningPrio > m_prio && !hoverBesideRecord && !clickOnProcedure)
         root->skipObject = true;
-    // A request made after this one whose thread got here first, of equal or higher priority,
-    // stands as if this branch had been there before it: this one is dropped. Procedures are
-    // left out, as they never pre-empt.
-    const auto overtaken = [this](const kestObject *other) {
-        return other && other->request > m_request && other->prio.load() >= m_prio && other->prio.load() != PROCEDURE;
-    };
-    if (m_prio != PROCEDURE && !hoverBesideRecord
-        && (overtaken(running) || std::any_of(statWaitingObjects.cbegin(), statWaitingObjects.cend(), overtaken))) {
-        log(QStringLiteral("Thread: overtaken by a newer request"));
-        root->skipObject = true;
+    // A branch requested after this one, of equal or higher priority, got to the scheduler first
+    // (threads start in any order): had this one come in time, that one would have stopped it.
+    // So it is dropped, whether the other still runs, waits or has ended. Procedures never
+    // pre-empt and are left out.
+    if (m_prio != PROCEDURE && !hoverBesideRecord && !root->skipObject.load()) {
+        for (int p = m_prio; p < PROCEDURE; ++p) {
+            if (statNewestEntered[p] > m_request) {
+                log(QStringLiteral("Thread: overtaken by a newer request"));
+                root->skipObject = true;
+                break;
+            }
+        }
     }
 
     if (root->skipObject.load())
         return Start::Skipped;
     if (!statScriptRunning.load() && !statBranchWaiting) {
         registerRunning(root, 0);
+        statNewestEntered[m_prio] = qMax(statNewestEntered[m_prio], m_request);
         return Start::Registered;
     }
     if (hoverBesideRecord)
@@ -187,6 +188,7 @@ kestThread::Start kestThread::decide(kestObject *root, int *number)
         kestObject::endAllOn(waiter, m_prio);
     statWaitingObjects.append(root);
     kestObject::endAllOn(statRunningObject.load(), m_prio);
+    statNewestEntered[m_prio] = qMax(statNewestEntered[m_prio], m_request);
     return Start::Wait;
 }
 

@@ -270,6 +270,7 @@ private slots:
     void ownerDeleted_data();
     void ownerDeleted();
     void shutdownStopsEveryBranch();
+    void laterRequestThatArrivesFirstWins_data();
     void laterRequestThatArrivesFirstWins();
     void buildTreeForCaller();
     void childActionsAmongOtherChildren();
@@ -668,15 +669,27 @@ void tst_Engine::ownerDeleted()
         QVERIFY(!probe.has("handling:entity"_q));
 }
 
+void tst_Engine::laterRequestThatArrivesFirstWins_data()
+{
+    QTest::addColumn<bool>("secondEnded");
+    QTest::newRow("the later one still runs") << false;
+    QTest::newRow("the later one has ended") << true;
+}
+
 void tst_Engine::laterRequestThatArrivesFirstWins()
 {
     // Two clicks: the first one's thread is slow to build, so the second reaches the scheduler
-    // first. The second was asked for last and must be the one that runs.
+    // first. The second was asked for last: the first must not run after or instead of it.
+    QFETCH(bool, secondEnded);
     kestBranchManager *first = manager("First"_q, "<TestSlowBuild/><TestMark name='first'/>"_q);
     kestBranchManager *second = manager("Second"_q, "<TestMark name='second'/><TestHold name='S'/>"_q);
     first->run(CLICK);
     second->run(CLICK);
     QTRY_VERIFY(probe.has("start:S"_q));
+    if (secondEnded) {
+        probe.release("S"_q);
+        QTRY_COMPARE(kestThread::liveCount(), 1);
+    }
     probe.release("build"_q);
     QTRY_VERIFY(probe.logCount("Thread: overtaken by a newer request"_q) == 1);
     probe.release("S"_q);
