@@ -2,12 +2,15 @@
 // The course scene: entities, menu buttons, sounds, videos and frame animations in fixed layers,
 // driven by name through the functions of mycanvas and reporting back through its signals. The
 // objects are the components SceneEntity, SceneMenuButton, SceneSound, SceneVideo and
-// SceneFrameAnimator, made with the course's values as their properties.
+// SceneFrameAnimator, made with the course's values as their properties; pointer input and
+// media live in SceneInput.js and SceneMedia.js.
 import QtQuick 2.12
 import QtQuick.Controls 1.3
 import QtMultimedia 5.12
 import QtQuick.Shapes 1.12
 import "SceneValues.js" as Values
+import "SceneInput.js" as Input
+import "SceneMedia.js" as Media
 
 Item {
     id: mainview
@@ -138,7 +141,7 @@ Item {
             Qt.callLater(startup);
         }
 
-        // ---- Values taken from course documents ---------------------------------------------
+        // ---- Helpers ----------------------------------------------------------------------------
 
         function stValue(myvar, stdval) {
             return Values.stValue(myvar, stdval);
@@ -417,77 +420,22 @@ Item {
             ignoreUInput = (String(p) === "true");
         }
 
-        // ---- Sound ----------------------------------------------------------------------------
+        // ---- Sound and video (SceneMedia.js) -------------------------------------------------
 
         function returnFinishedAudioName(name) {
             console.log("came here!");
             finishedAudio(name);
         }
 
-        function beginAudio(params) {
-            var whole = String(params);
-            var file = whole.split(";_;")[0];
-            var n = mainview.numAudioPlayer;
-            mainview.numAudioPlayer = n + 1;
-            var id = "audioplayer_" + n;
-            console.log(id);
-            if (file === "") {
-                console.log("beginAudio without a file");
-                returnFinishedAudioName(whole);
-                return;
-            }
-            var player = makeObject(soundComponent, dynamicAudioLayer, {
-                scene: mycanvas,
-                objectName: "qmlaudioplayer-" + id,
-                name: whole,
-                source: Values.mediaUrl(file)
-            });
-            if (!player) {
-                // A sound that cannot even be set up ends at once, so its script goes on.
-                returnFinishedAudioName(whole);
-                return;
-            }
-            var players = mainview.audioplayers;
-            players.push(player);
-            mainview.audioplayers = players;
-        }
-
-        function skipAudio() {
-            var players = mainview.audioplayers;
-            console.log("Skip has #audioent to skip: " + players.length);
-            // Emptied first: a report may lead straight to a new sound.
-            mainview.audioplayers = [];
-            for (var i = 0; i < players.length; ++i) {
-                players[i].skipAudio();
-                players[i].destroy();
-            }
-        }
+        function beginAudio(params) { Media.beginAudio(params); }
+        function skipAudio() { Media.skipAudio(); }
 
         function muteAudio(opt) {
             mainview.audioMuted = (opt === true || String(opt).toLowerCase() === "true");
         }
 
-        // ---- Video ----------------------------------------------------------------------------
-
-        // Plays a video over the whole scene; its end (or failure, or stopMedia) raises
-        // finishedVideo() so that a script waiting for it goes on.
-        function beginVideo(p) {
-            var file = String(p).split(";_;")[0];
-            if (file === "") {
-                console.log("beginVideo without a file");
-                mainview.finishedVideo();
-                return;
-            }
-            var video = makeObject(videoComponent, dynamicVideoLayer, {
-                scene: mycanvas,
-                source: Values.fileUrl(file)
-            });
-            if (!video) {
-                mainview.finishedVideo();
-                return;
-            }
-            videoIsPlaying = true;
-        }
+        // Its end (or failure, or stopMedia) raises finishedVideo() of mainview.
+        function beginVideo(p) { Media.beginVideo(p); }
 
         // A video of the scene or of an entity ended: a script waiting for it goes on.
         function reportVideoEnd() {
@@ -495,15 +443,7 @@ Item {
             mainview.finishedVideo();
         }
 
-        function stopSceneVideos() {
-            var videos = [];
-            for (var i = 0; i < dynamicVideoLayer.children.length; ++i) {
-                if (dynamicVideoLayer.children[i].objectName === "scenevideo")
-                    videos.push(dynamicVideoLayer.children[i]);
-            }
-            for (var j = 0; j < videos.length; ++j)
-                videos[j].stopVideo();
-        }
+        function stopSceneVideos() { Media.stopSceneVideos(); }
 
         function stopMedia(p) {
             console.log("stop media");
@@ -511,50 +451,8 @@ Item {
             stopSceneVideos();
         }
 
-        function stopSpecificMedia(p) {
-            if (String(p) === "audioplayer") {
-                skipAudio();
-                return;
-            }
-            var children = dynamicVideoLayer.children;
-            for (var i = 0; i < children.length; ++i) {
-                console.log("Checking Ent: " + children[i].objectName);
-                console.log("searching for: " + "videoplayer" + p);
-                if (children[i].objectName === "videoplayer" + p)
-                    children[i].playpause();
-            }
-        }
-
-        function actionVideoPlayer(p) {
-            var f = String(p).split(";_;");
-            if (f.length < 2)
-                return;
-            var keyword = f[0].toLowerCase();
-            var file = "";
-            var repeat = 0;
-            if (f.length > 2) {
-                file = f[2];
-                repeat = f.length > 3 ? parseInt(f[3], 10) : 0;
-                if (!isFinite(repeat))
-                    repeat = 0;
-            }
-            var ent = getQMLEntityFromName(f[1]);
-            if (!ent)
-                return;
-            if (keyword === "play") {
-                videoIsPlaying = true;
-                ent.videoPlay();
-            } else if (keyword === "stop") {
-                videoIsPlaying = false;
-                ent.videoStop();
-            } else if (keyword === "setsource") {
-                ent.setVideofile(file);
-                ent.setVideorepeat(repeat);
-            } else if (keyword === "pause") {
-                videoIsPlaying = false;
-                ent.videoPause();
-            }
-        }
+        function stopSpecificMedia(p) { Media.stopSpecificMedia(p); }
+        function actionVideoPlayer(p) { Media.actionVideoPlayer(p); }
 
         // ---- Frame animations -----------------------------------------------------------------
 
@@ -586,114 +484,14 @@ Item {
             }
         }
 
-        // ---- Hit testing and input -------------------------------------------------------------
+        // ---- Hit testing and input (SceneInput.js) -------------------------------------------
 
-        function getEntitiesNameZFromPosition(x, y) {
-            var answers = [];
-            var layers = [dynamicEntityLayer, dynamicMenuLayer];
-            for (var l = 0; l < layers.length; ++l) {
-                var children = layers[l].children;
-                for (var i = 0; i < children.length; ++i) {
-                    var answer = children[i].touchCheckDown(x, y, 0);
-                    if (answer !== "")
-                        answers.push(answer);
-                }
-            }
-            return answers;
-        }
-
-        // The name of the hit at position z (0: topmost) after sorting by z, highest first; on
-        // equal z the object drawn later (on top) comes first. Hits named exclude are skipped.
-        function getTouchedEntitiyFromPosition(x, y, z, exclude) {
-            var index = (z === undefined) ? 0 : z;
-            var answers = getEntitiesNameZFromPosition(x, y);
-            mayClickedEntityList = answers;
-            var pairs = [];
-            for (var i = 0; i < answers.length; ++i) {
-                // The z is after the last separator; a name may hold anything.
-                var cut = answers[i].lastIndexOf(";_;");
-                pairs.push({ name: answers[i].substring(0, cut), z: Number(answers[i].substring(cut + 3)), order: i });
-            }
-            pairs.sort(function (a, b) { return (b.z - a.z) || (b.order - a.order); });
-            var sorted = [];
-            for (var j = 0; j < pairs.length; ++j)
-                sorted.push(pairs[j].name + ";_;" + pairs[j].z);
-            console.log("MySortedList: " + sorted);
-            if (exclude !== undefined)
-                pairs = pairs.filter(function (pair) { return pair.name !== exclude; });
-            if (pairs.length < index + 1)
-                return undefined;
-            return pairs[index].name;
-        }
-
-        function clickedEntityHandler(txt) {
-            clickedEntity(txt);
-        }
-
-        function fingerDown(x, y, mb) {
-            if (!canGoOn)
-                return;
-            if (helpSite.visible) {
-                if (helpSite.touchCheckDown(x, y, mb))
-                    skipAudio();
-                else
-                    console.log("Touching in Helpscreen but no button!");
-                return;
-            }
-            console.log("[TOUCHER] Touching POS: " + x + "," + y);
-            var name = getTouchedEntitiyFromPosition(x, y);
-            console.log("[TOUCHER] Touching Ent: " + name);
-            if (name === "ENTITY_SkipAudio") {
-                console.log("skip");
-                skipAudio();
-                return;
-            }
-            if (!ignoreUInput) {
-                clickedEntityHandler(name === undefined ? "" : name);
-                fingerDownPos = [x, y];
-                var ent = name === undefined ? undefined : getQMLEntityFromName(name);
-                if (ent && ent.dragDrop === "true")
-                    dragEnt = name;
-            }
-        }
-
-        function fingerMove(x, y) {
-            if (!canGoOn || ignoreUInput)
-                return;
-            if (dragEnt === undefined || fingerDownPos[0] === -1 || fingerDownPos[1] === -1)
-                return;
-            if (!dragging) {
-                var dx = x - fingerDownPos[0];
-                var dy = y - fingerDownPos[1];
-                if (Math.sqrt(dx * dx + dy * dy) > 10) {
-                    console.log("[TOUCHER] Dragging BEGIN");
-                    dragging = true;
-                }
-            }
-            if (dragging && mainview.width > 0 && mainview.height > 0) {
-                var ent = getQMLEntityFromName(dragEnt);
-                if (ent)
-                    ent.dragToPos(x / mainview.width * 1600, y / mainview.height * 900);
-            }
-        }
-
-        function fingerUp(x, y) {
-            if (!canGoOn)
-                return;
-            console.log("MyIgnoreUInput: " + ignoreUInput);
-            if (dragging) {
-                console.log("[TOUCHER] Dragging END");
-                // The dragged entity is under the finger itself; the drop target is what lies
-                // below it, whatever the z order of the two.
-                var target = getTouchedEntitiyFromPosition(x, y, 0, dragEnt);
-                console.log("[TOUCHER] Drop: " + target);
-                if (target !== undefined)
-                    dropEntity(dragEnt, target);
-            }
-            dragging = false;
-            dragEnt = undefined;
-            fingerDownPos = [-1, -1];
-        }
+        function getEntitiesNameZFromPosition(x, y) { return Input.entitiesNameZAt(x, y); }
+        function getTouchedEntitiyFromPosition(x, y, z, exclude) { return Input.touchedEntityAt(x, y, z, exclude); }
+        function clickedEntityHandler(txt) { clickedEntity(txt); }
+        function fingerDown(x, y, mb) { Input.fingerDown(x, y, mb); }
+        function fingerMove(x, y) { Input.fingerMove(x, y); }
+        function fingerUp(x, y) { Input.fingerUp(x, y); }
 
         function receivedTouchEvent(pos) {
             console.log("touch event down");
