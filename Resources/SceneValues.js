@@ -14,7 +14,9 @@ function stValue(myvar, stdval) {
 
 // A finite number, or the fallback for anything else (text, blanks, NaN, Infinity).
 function toNumber(value, fallback) {
-    if (value === undefined || value === null || String(value).trim() === "")
+    if (typeof value === "number")
+        return isFinite(value) ? value : fallback;
+    if (value === undefined || value === null || /^\s*$/.test(value))
         return fallback;
     var n = Number(value);
     return isFinite(n) ? n : fallback;

@@ -286,9 +286,7 @@ Item {
                 imageSource: file === "" ? "" : Values.fileUrl(file),
                 textSize: Values.toNumber(stValue(opts[20], "24"), 24)
             });
-            // Everything else is in place already: only the new one needs its size.
-            if (ent)
-                ent.resizeProperly();
+            // Sized by batchEntityInit, its only caller, once all are there.
             return ent;
         }
 
