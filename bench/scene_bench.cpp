@@ -2,7 +2,7 @@
 // Scene entry time, memory over a long lesson and click latency, with the real runtime and the
 // real scene document on a course it writes itself. Prints key=value lines on stdout.
 //   scene_bench timing WORK_FOLDER   enter_ms_0/20/100, per_entity_ms, enter_frame_ms_0/20/100,
-//                                    click_to_command_ms_median
+//                                    enter_cpu_ms_0/20/100, click_to_command_ms_median
 //   scene_bench memory WORK_FOLDER   rss_mb_after_50, rss_mb_after_500 (peak), and the
 //                                    resident figures rss_now_mb_after_50/500, over a lesson
 //                                    that changes scenes by itself
@@ -34,6 +34,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -101,6 +102,15 @@ double memoryMb(const char *key)
             return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return 0;
+}
+
+// CPU time of the calling thread, in ms: unlike the wall clock, it does not grow when other
+// programs take the machine's cores.
+double threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 void print(const char *key, double value)
@@ -297,8 +307,9 @@ struct Player
 
     // A scene change as a script asks for it; scene changes closer than 100 ms are dropped by
     // the project, so the change waits for that. Returns the time the request took (the scene's
-    // entities are created inside it) and, in frameMs, the time to the next frame shown.
-    double change(const QString &scene, int expectedEntities, double *frameMs = nullptr)
+    // entities are created inside it), in cpuMs the GUI thread's CPU time for it and, in
+    // frameMs, the time to the next frame shown.
+    double change(const QString &scene, int expectedEntities, double *frameMs = nullptr, double *cpuMs = nullptr)
     {
         const qint64 due = lastChange + 102;
         idle(int(std::max<qint64>(0, due - wall.elapsed())));
@@ -307,9 +318,12 @@ struct Player
         const QMetaObject::Connection frame
             = QObject::connect(quick, &QQuickWindow::frameSwapped, [&swapped] { swapped = true; });
         QElapsedTimer clock;
+        const double cpuStart = threadCpuMs();
         clock.start();
         project->gotoSubProject(scene);
         const double ms = double(clock.nsecsElapsed()) / 1e6;
+        if (cpuMs)
+            *cpuMs = threadCpuMs() - cpuStart;
         lastChange = wall.elapsed();
         if (project->currentSubProject()->name() != scene)
             fail(QStringLiteral("the change to ") + scene + QStringLiteral(" did not happen"));
@@ -382,18 +396,20 @@ int runTiming(const QString &work)
 
     // Entering a scene of n entities from another of n, the sizes interleaved so that drift of
     // the machine touches all of them alike; the first round warms up and is not counted.
-    std::vector<std::vector<double>> enter(sizes.size()), frame(sizes.size());
+    std::vector<std::vector<double>> enter(sizes.size()), frame(sizes.size()), cpu(sizes.size());
     for (int round = 0; round <= rounds; ++round) {
         for (int s = 0; s < sizes.size(); ++s) {
             const int n = sizes.at(s);
             player.change(QStringLiteral("S%1a").arg(n), n);
             player.settle();
             double frameMs = 0;
-            const double ms = player.change(QStringLiteral("S%1b").arg(n), n, &frameMs);
+            double cpuMs = 0;
+            const double ms = player.change(QStringLiteral("S%1b").arg(n), n, &frameMs, &cpuMs);
             player.settle();
             if (round > 0) {
                 enter[size_t(s)].push_back(ms);
                 frame[size_t(s)].push_back(frameMs);
+                cpu[size_t(s)].push_back(cpuMs);
             }
         }
     }
@@ -404,6 +420,9 @@ int runTiming(const QString &work)
     print("per_entity_ms", (median(enter[2]) - median(enter[0])) / 100.0);
     for (int s = 0; s < sizes.size(); ++s)
         print(frameKeys[s], median(frame[size_t(s)]));
+    const char *cpuKeys[] = { "enter_cpu_ms_0", "enter_cpu_ms_20", "enter_cpu_ms_100" };
+    for (int s = 0; s < sizes.size(); ++s)
+        print(cpuKeys[s], median(cpu[size_t(s)]));
 
     // Clicks in a scene of 20 where nothing else runs: each entity once, in two entries.
     std::vector<double> clicks;
