@@ -281,9 +281,9 @@ Item {
                 dragDrop: String(stValue(opts[15], "false")).toLowerCase(),
                 shouldDropRestore: String(stValue(opts[22], "false")).toLowerCase(),
                 z: Values.toNumber(opts[2], 0),
+                imageSource: file === "" ? "" : Values.fileUrl(file),
                 label: String(stValue(opts[16], "")),
                 labelColor: Values.textColor(opts[19]),
-                imageSource: file === "" ? "" : Values.fileUrl(file),
                 textSize: Values.toNumber(stValue(opts[20], "24"), 24)
             });
             // Sized by batchEntityInit, its only caller, once all are there.
