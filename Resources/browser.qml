@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The course scene: entities, menu buttons, sounds, videos and frame animations in fixed layers,
-// driven by name through the functions of mycanvas and reporting back through its signals.
+// driven by name through the functions of mycanvas and reporting back through its signals. The
+// objects are the components SceneEntity, SceneMenuButton, SceneSound, SceneVideo and
+// SceneFrameAnimator, made with the course's values as their properties; pointer input and
+// media live in SceneInput.js and SceneMedia.js.
 import QtQuick 2.12
 import QtQuick.Controls 1.3
 import QtMultimedia 5.12
 import QtQuick.Shapes 1.12
+import "SceneValues.js" as Values
+import "SceneInput.js" as Input
+import "SceneMedia.js" as Media
 
 Item {
     id: mainview
@@ -44,9 +50,10 @@ Item {
         property var fingerDownPos: [-1, -1]
         property var canGoOn: false
         property var videoIsPlaying: false
+        // What the scene's players bind their mute state to.
+        readonly property bool audioMuted: mainview.audioMuted
 
-        readonly property string noValue: ";-;-;NoValue;-;-;"
-        readonly property string snippetHeader: "import QtQuick 2.4; import QtMultimedia 5.12;\n"
+        readonly property string noValue: Values.noValue
 
         signal finishedLoading()
         signal finishedAudio(string name)
@@ -121,6 +128,12 @@ Item {
             }
         }
 
+        Component { id: entityComponent; SceneEntity {} }
+        Component { id: menuButtonComponent; SceneMenuButton {} }
+        Component { id: soundComponent; SceneSound {} }
+        Component { id: videoComponent; SceneVideo {} }
+        Component { id: animatorComponent; SceneFrameAnimator {} }
+
         // The bridge connects to our signals only after the view has finished creating the
         // document, so announcing the load from inside the creation would go unheard.
         Component.onCompleted: {
@@ -128,59 +141,19 @@ Item {
             Qt.callLater(startup);
         }
 
-        // ---- Values taken from course documents ---------------------------------------------
+        // ---- Helpers ----------------------------------------------------------------------------
 
         function stValue(myvar, stdval) {
-            if (myvar === undefined || myvar === null || myvar === noValue || myvar === "")
-                return stdval;
-            return myvar;
+            return Values.stValue(myvar, stdval);
         }
 
-        // A QML string literal holding exactly the text: course values never leave the quotes.
-        function qmlString(value) {
-            var text = (value === undefined || value === null) ? "" : String(value);
-            return JSON.stringify(text).replace(/\u2028/g, "\\u2028").replace(/\u2029/g, "\\u2029");
-        }
-
-        function toNumber(value, fallback) {
-            if (value === undefined || value === null || String(value).trim() === "")
-                return fallback;
-            var n = Number(value);
-            return isFinite(n) ? n : fallback;
-        }
-
-        // A number as QML source text; never NaN or Infinity.
-        function numText(value, fallback) {
-            return String(toNumber(value, fallback));
-        }
-
-        function isColor(value) {
-            try {
-                return Qt.colorEqual(value, value);
-            } catch (e) {
-                return false;
-            }
-        }
-
-        // Local path to URL. "#", "?" and "%" are file name characters here, not URL syntax.
-        function fileUrl(path) {
-            var p = String(path).replace(/\\/g, "/").replace(/^\/+/, "");
-            return "file:///" + p.replace(/%/g, "%25").replace(/#/g, "%23").replace(/\?/g, "%3F");
-        }
-
-        // Sound actions send URLs; anything without a scheme (a drive letter is none) is a path.
-        function mediaUrl(file) {
-            var f = String(file);
-            return /^[A-Za-z][A-Za-z0-9+.\-]+:/.test(f) ? f : fileUrl(f);
-        }
-
-        function createObject(text, parentItem, fileName) {
-            try {
-                return Qt.createQmlObject(text, parentItem, fileName);
-            } catch (e) {
-                console.log("Cannot create " + fileName + ": " + e);
-                return null;
-            }
+        // Makes a scene object from its component with the given properties; null (and a log
+        // line) when that fails.
+        function makeObject(component, parentItem, properties) {
+            var obj = component.createObject(parentItem, properties);
+            if (!obj)
+                console.log("Cannot create an object of " + component.url + ": " + component.errorString());
+            return obj;
         }
 
         // Takes an object out of its layer at once (destroy() only deletes it later), so that
@@ -285,154 +258,35 @@ Item {
             createQmlMenuEntity(msg);
         }
 
-        // Only "#" colours are accepted as an entity's background; anything else is see-through.
-        function entityColor(value) {
-            var col = stValue(value, "transparent");
-            if (col !== "transparent" && (String(col).charAt(0) !== "#" || !isColor(col)))
-                col = "transparent";
-            return col;
-        }
-
-        function textColor(value) {
-            var col = stValue(value, "black");
-            return isColor(col) ? col : "black";
-        }
-
         function createQmlEntity(opts) {
             if (!opts || opts.length < 23) {
                 console.log("createQmlEntity: incomplete option list");
                 return null;
             }
-            var col = entityColor(opts[10]);
+            var col = Values.entityColor(opts[10]);
             console.log("Entity colour: " + col);
             var name = String(opts[9]);
             var file = stValue(opts[13], "");
-            var n = dynamicEntityLayer.children.length;
-            var text = snippetHeader
-                    + "Rectangle {\n"
-                    + "    id: entity" + n + "\n"
-                    + "    objectName: " + qmlString(name) + "\n"
-                    + "    color: " + qmlString(col) + "\n"
-                    + "    property real lastSetX: " + numText(opts[0], 0) + "\n"
-                    + "    property real lastSetY: " + numText(opts[1], 0) + "\n"
-                    + "    property real lastSetW: " + numText(opts[6], 0) + "\n"
-                    + "    property real lastSetH: " + numText(opts[7], 0) + "\n"
-                    + "    property real realX: " + numText(opts[0], 0) + "\n"
-                    + "    property real realY: " + numText(opts[1], 0) + "\n"
-                    + "    property string clickActive: \"true\"\n"
-                    + "    property string dragDrop: " + qmlString(String(stValue(opts[15], "false")).toLowerCase()) + "\n"
-                    + "    property string shouldDropRestore: " + qmlString(String(stValue(opts[22], "false")).toLowerCase()) + "\n"
-                    + "    opacity: 1\n"
-                    + "    visible: true\n"
-                    + "    z: " + numText(opts[2], 0) + "\n"
-                    + "    Image {\n"
-                    + "        id: entityImage" + n + "\n"
-                    + "        anchors.centerIn: parent\n"
-                    + "        width: parent.width\n"
-                    + "        height: parent.height\n"
-                    + "        z: 4\n"
-                    + "        source: " + qmlString(file === "" ? "" : fileUrl(file)) + "\n"
-                    + "        cache: false\n"
-                    + "        asynchronous: false\n"
-                    + "    }\n"
-                    + "    Text {\n"
-                    + "        id: entityText" + n + "\n"
-                    + "        property real textSize: " + numText(stValue(opts[20], "24"), 24) + "\n"
-                    + "        anchors.fill: parent\n"
-                    + "        z: 5\n"
-                    + "        horizontalAlignment: Text.AlignHCenter\n"
-                    + "        verticalAlignment: Text.AlignVCenter\n"
-                    + "        wrapMode: Text.WordWrap\n"
-                    + "        text: " + qmlString(stValue(opts[16], "")) + "\n"
-                    + "        color: " + qmlString(textColor(opts[19])) + "\n"
-                    + "    }\n"
-                    + "    Video {\n"
-                    + "        id: entityVideo" + n + "\n"
-                    + "        property int repeat: 0\n"
-                    + "        property bool wanted: false\n"
-                    + "        property bool failed: false\n"
-                    + "        anchors.fill: parent\n"
-                    + "        z: 6\n"
-                    + "        visible: false\n"
-                    + "        muted: mainview.audioMuted\n"
-                    + "        onStopped: if (status === MediaPlayer.EndOfMedia) entity" + n + ".videoEnded()\n"
-                    + "        onErrorChanged: if (error !== MediaPlayer.NoError) entity" + n + ".videoFailed()\n"
-                    + "    }\n"
-                    + "    function setVideofile(file) { entityVideo" + n + ".failed = false; entityVideo" + n + ".source = mycanvas.fileUrl(file); }\n"
-                    + "    function videoPlay() {\n"
-                    + "        var v = entityVideo" + n + ";\n"
-                    + "        if (v.failed) { videoDone(); return; }\n"
-                    + "        v.wanted = true;\n"
-                    + "        v.visible = true;\n"
-                    + "        v.play();\n"
-                    + "    }\n"
-                    + "    function videoStop() {\n"
-                    + "        entityVideo" + n + ".stop();\n"
-                    + "        videoDone();\n"
-                    + "    }\n"
-                    + "    function videoPause() { entityVideo" + n + ".pause(); }\n"
-                    + "    function setVideorepeat(rep) { entityVideo" + n + ".repeat = mycanvas.toNumber(rep, 0); }\n"
-                    + "    function videoDone() {\n"
-                    + "        entityVideo" + n + ".wanted = false;\n"
-                    + "        entityVideo" + n + ".visible = false;\n"
-                    + "        mycanvas.videoIsPlaying = false;\n"
-                    + "        mainview.finishedVideo();\n"
-                    + "    }\n"
-                    + "    function videoEnded() {\n"
-                    + "        var v = entityVideo" + n + ";\n"
-                    + "        if (v.repeat === -1) { v.play(); return; }\n"
-                    + "        if (v.repeat > 0) { v.repeat = v.repeat - 1; v.play(); return; }\n"
-                    + "        videoDone();\n"
-                    + "    }\n"
-                    // A video that cannot play ends like a finished one once it is asked to play,
-                    // so a script waiting for it goes on.
-                    + "    function videoFailed() {\n"
-                    + "        var v = entityVideo" + n + ";\n"
-                    + "        if (v.failed) return;\n"
-                    + "        v.failed = true;\n"
-                    + "        console.log(\"Entity video ERROR: \" + v.errorString);\n"
-                    + "        if (v.wanted) videoDone();\n"
-                    + "    }\n"
-                    + "    function touchCheckDown(xi, yi, state) {\n"
-                    + "        if (x < xi && xi < x + width && y < yi && yi < y + height && opacity > 0 && clickActive === \"true\") {\n"
-                    + "            console.log(\"MyImage: \" + entityImage" + n + ".source);\n"
-                    + "            return objectName + \";_;\" + z;\n"
-                    + "        }\n"
-                    + "        return \"\";\n"
-                    + "    }\n"
-                    + "    function resizeProperly() {\n"
-                    + "        var pw = parent ? parent.width : 0;\n"
-                    + "        var ph = parent ? parent.height : 0;\n"
-                    + "        x = lastSetX / 1600 * pw;\n"
-                    + "        y = lastSetY / 900 * ph;\n"
-                    + "        width = lastSetW / 1600 * pw;\n"
-                    + "        height = lastSetH / 900 * ph;\n"
-                    + "        entityText" + n + ".font.pixelSize = Math.max(1, entityText" + n + ".textSize / 1600 * mainview.width);\n"
-                    + "    }\n"
-                    + "    function setOpacity(value) { opacity = mycanvas.toNumber(value, opacity); }\n"
-                    + "    function setActive(value) { clickActive = String(value); }\n"
-                    + "    function changeX(myx) { lastSetX = mycanvas.toNumber(myx, lastSetX); realX = lastSetX; resizeProperly(); }\n"
-                    + "    function changeY(myy) { lastSetY = mycanvas.toNumber(myy, lastSetY); realY = lastSetY; resizeProperly(); }\n"
-                    + "    function changeW(myw) { lastSetW = mycanvas.toNumber(myw, lastSetW); resizeProperly(); }\n"
-                    + "    function changeH(myh) { lastSetH = mycanvas.toNumber(myh, lastSetH); resizeProperly(); }\n"
-                    + "    function changePosition(posString) {\n"
-                    + "        var f = String(posString).split(\";_;\");\n"
-                    + "        if (f.length < 2) return;\n"
-                    + "        changeX(f[0]);\n"
-                    + "        changeY(f[1]);\n"
-                    + "    }\n"
-                    + "    function getPosition() { return lastSetX + \";_;\" + lastSetY; }\n"
-                    + "    function changeFilename(fn) { entityImage" + n + ".source = (String(fn) === \"\") ? \"\" : mycanvas.fileUrl(fn); }\n"
-                    + "    function dragToPos(px, py) { lastSetX = px - lastSetW / 2; lastSetY = py - lastSetH / 2; resizeProperly(); }\n"
-                    + "    function restoreEntPos() { changeX(realX); changeY(realY); }\n"
-                    + "    function changeColor(col) { color = col; }\n"
-                    + "    function changeText(value) { entityText" + n + ".text = value; }\n"
-                    + "    function changeTextcolor(value) { entityText" + n + ".color = value; }\n"
-                    + "    function changeTextsize(value) { entityText" + n + ".textSize = mycanvas.toNumber(value, entityText" + n + ".textSize); resizeProperly(); }\n"
-                    + "}\n";
             console.log("QML CREATE " + name + "!");
-            var ent = createObject(text, dynamicEntityLayer, "dynamicEntitySnippet" + n);
-            onResize();
+            var ent = makeObject(entityComponent, dynamicEntityLayer, {
+                scene: mycanvas,
+                objectName: name,
+                color: col,
+                lastSetX: Values.toNumber(opts[0], 0),
+                lastSetY: Values.toNumber(opts[1], 0),
+                lastSetW: Values.toNumber(opts[6], 0),
+                lastSetH: Values.toNumber(opts[7], 0),
+                realX: Values.toNumber(opts[0], 0),
+                realY: Values.toNumber(opts[1], 0),
+                dragDrop: String(stValue(opts[15], "false")).toLowerCase(),
+                shouldDropRestore: String(stValue(opts[22], "false")).toLowerCase(),
+                z: Values.toNumber(opts[2], 0),
+                imageSource: file === "" ? "" : Values.fileUrl(file),
+                label: String(stValue(opts[16], "")),
+                labelColor: Values.textColor(opts[19]),
+                textSize: Values.toNumber(stValue(opts[20], "24"), 24)
+            });
+            // Sized by batchEntityInit, its only caller, once all are there.
             return ent;
         }
 
@@ -442,8 +296,8 @@ Item {
                 return;
             }
             var fields = [String(opts[9]), opts[0], opts[1], opts[6], opts[7], stValue(opts[13], ""),
-                          stValue(opts[16], ""), textColor(opts[19]), stValue(opts[20], "24"),
-                          stValue(opts[21], "transparent"), entityColor(opts[10]), stValue(opts[2], "200")];
+                          stValue(opts[16], ""), Values.textColor(opts[19]), stValue(opts[20], "24"),
+                          stValue(opts[21], "transparent"), Values.entityColor(opts[10]), stValue(opts[2], "200")];
             var p = fields.join(";_;");
             console.log(p);
             createQmlMenubutton(p);
@@ -455,65 +309,24 @@ Item {
                 console.log("createQmlMenubutton: incomplete fields");
                 return null;
             }
-            var n = dynamicMenuLayer.children.length;
-            var text = snippetHeader
-                    + "Rectangle {\n"
-                    + "    id: menubutton" + n + "\n"
-                    + "    objectName: " + qmlString(f[0]) + "\n"
-                    + "    color: " + qmlString(entityColor(f[10])) + "\n"
-                    + "    property real lastSetX: " + numText(f[1], 0) + "\n"
-                    + "    property real lastSetY: " + numText(f[2], 0) + "\n"
-                    + "    property real lastSetW: " + numText(f[3], 0) + "\n"
-                    + "    property real lastSetH: " + numText(f[4], 0) + "\n"
-                    + "    property string clickActive: \"true\"\n"
-                    + "    property real normalOpacity: 1\n"
-                    + "    opacity: 1\n"
-                    + "    z: " + numText(f[11], 200) + "\n"
-                    + "    Image {\n"
-                    + "        id: menuImage" + n + "\n"
-                    + "        anchors.fill: parent\n"
-                    + "        z: 4\n"
-                    + "        source: " + qmlString(f[5] === "" ? "" : fileUrl(f[5])) + "\n"
-                    + "    }\n"
-                    + "    Text {\n"
-                    + "        id: menuText" + n + "\n"
-                    + "        property real textSize: " + numText(f[8], 24) + "\n"
-                    + "        anchors.fill: parent\n"
-                    + "        z: 5\n"
-                    + "        horizontalAlignment: Text.AlignHCenter\n"
-                    + "        verticalAlignment: Text.AlignVCenter\n"
-                    + "        wrapMode: Text.WordWrap\n"
-                    + "        text: " + qmlString(f[6]) + "\n"
-                    + "        color: " + qmlString(textColor(f[7])) + "\n"
-                    + "    }\n"
-                    + "    function touchCheckDown(xi, yi, state) {\n"
-                    + "        if (x < xi && xi < x + width && y < yi && yi < y + height && opacity > 0 && clickActive === \"true\")\n"
-                    + "            return objectName + \";_;\" + z;\n"
-                    + "        return \"\";\n"
-                    + "    }\n"
-                    + "    function resizeProperly() {\n"
-                    + "        var pw = parent ? parent.width : 0;\n"
-                    + "        var ph = parent ? parent.height : 0;\n"
-                    + "        x = lastSetX / 1600 * pw;\n"
-                    + "        y = lastSetY / 900 * ph;\n"
-                    + "        width = lastSetW / 1600 * pw;\n"
-                    + "        height = lastSetH / 900 * ph;\n"
-                    + "        menuText" + n + ".font.pixelSize = Math.max(1, menuText" + n + ".textSize / 1600 * mainview.width);\n"
-                    + "    }\n"
-                    + "    function setOpacity(value) { opacity = mycanvas.toNumber(value, opacity); normalOpacity = opacity; }\n"
-                    + "    function setActive(value) { clickActive = String(value); }\n"
-                    + "    function changeX(myx) { lastSetX = mycanvas.toNumber(myx, lastSetX); resizeProperly(); }\n"
-                    + "    function changeY(myy) { lastSetY = mycanvas.toNumber(myy, lastSetY); resizeProperly(); }\n"
-                    + "    function changeW(myw) { lastSetW = mycanvas.toNumber(myw, lastSetW); resizeProperly(); }\n"
-                    + "    function changeH(myh) { lastSetH = mycanvas.toNumber(myh, lastSetH); resizeProperly(); }\n"
-                    + "    function changeColor(col) { color = col; }\n"
-                    + "    function changeFilename(fn) { if (String(fn) !== \"\") menuImage" + n + ".source = mycanvas.fileUrl(fn); }\n"
-                    + "    function changeText(value) { menuText" + n + ".text = value; }\n"
-                    + "    function changeTextcolor(value) { menuText" + n + ".color = value; }\n"
-                    + "    function changeTextsize(value) { menuText" + n + ".textSize = mycanvas.toNumber(value, menuText" + n + ".textSize); resizeProperly(); }\n"
-                    + "}\n";
-            var button = createObject(text, dynamicMenuLayer, "dynamicSnippetM" + n);
-            onResize();
+            var button = makeObject(menuButtonComponent, dynamicMenuLayer, {
+                scene: mycanvas,
+                objectName: f[0],
+                color: Values.entityColor(f[10]),
+                lastSetX: Values.toNumber(f[1], 0),
+                lastSetY: Values.toNumber(f[2], 0),
+                lastSetW: Values.toNumber(f[3], 0),
+                lastSetH: Values.toNumber(f[4], 0),
+                realX: Values.toNumber(f[1], 0),
+                realY: Values.toNumber(f[2], 0),
+                z: Values.toNumber(f[11], 200),
+                imageSource: f[5] === "" ? "" : Values.fileUrl(f[5]),
+                label: f[6],
+                labelColor: Values.textColor(f[7]),
+                textSize: Values.toNumber(f[8], 24)
+            });
+            if (button)
+                button.resizeProperly();
             return button;
         }
 
@@ -605,155 +418,30 @@ Item {
             ignoreUInput = (String(p) === "true");
         }
 
-        // ---- Sound ----------------------------------------------------------------------------
+        // ---- Sound and video (SceneMedia.js) -------------------------------------------------
 
         function returnFinishedAudioName(name) {
             console.log("came here!");
             finishedAudio(name);
         }
 
-        function beginAudio(params) {
-            var whole = String(params);
-            var file = whole.split(";_;")[0];
-            var n = mainview.numAudioPlayer;
-            mainview.numAudioPlayer = n + 1;
-            var id = "audioplayer_" + n;
-            console.log(id);
-            if (file === "") {
-                console.log("beginAudio without a file");
-                returnFinishedAudioName(whole);
-                return;
-            }
-            var text = snippetHeader
-                    + "Audio {\n"
-                    + "    id: " + id + "\n"
-                    + "    objectName: \"qmlaudioplayer-" + id + "\"\n"
-                    + "    property bool active: true\n"
-                    + "    property bool isPlaying: true\n"
-                    + "    property bool reported: false\n"
-                    + "    property string name: " + qmlString(whole) + "\n"
-                    + "    source: " + qmlString(mediaUrl(file)) + "\n"
-                    + "    autoPlay: true\n"
-                    + "    muted: mainview.audioMuted\n"
-                    + "    Component.onCompleted: {\n"
-                    + "        console.log(\"Created a Audioplayer with id: \" + objectName);\n"
-                    + "        console.log(objectName + \" has file: \" + name);\n"
-                    + "    }\n"
-                    // Whatever ends a player, its name is reported once.
-                    + "    function report() {\n"
-                    + "        if (reported) return;\n"
-                    + "        reported = true;\n"
-                    + "        mycanvas.returnFinishedAudioName(name);\n"
-                    + "    }\n"
-                    + "    function skipAudio() {\n"
-                    + "        console.log(\"[ACTIVE]\" + name + \" : \" + active);\n"
-                    + "        if (active) {\n"
-                    + "            console.log(\"SkipAudio\");\n"
-                    + "            stopPlayer();\n"
-                    + "        }\n"
-                    + "    }\n"
-                    + "    function stopPlayer() {\n"
-                    + "        console.log(\"Audio player STOP!!!\");\n"
-                    + "        stop();\n"
-                    + "        isPlaying = false;\n"
-                    + "        report();\n"
-                    + "    }\n"
-                    + "    onStopped: {\n"
-                    + "        console.log(\"onStopped!\");\n"
-                    + "        if (status === Audio.EndOfMedia) {\n"
-                    + "            console.log(\"Audio player Finished!!!\");\n"
-                    + "            report();\n"
-                    + "            isPlaying = false;\n"
-                    + "        }\n"
-                    + "        active = false;\n"
-                    + "    }\n"
-                    + "    onError: {\n"
-                    + "        console.log(\"Audio player ERROR!!!\");\n"
-                    + "        report();\n"
-                    + "        isPlaying = false;\n"
-                    + "        active = false;\n"
-                    + "    }\n"
-                    + "}\n";
-            var player = createObject(text, dynamicAudioLayer, "dynamicAudioLayerSnippet" + mainview.audioplayers.length);
-            if (!player) {
-                // A sound that cannot even be set up ends at once, so its script goes on.
-                returnFinishedAudioName(whole);
-                return;
-            }
-            var players = mainview.audioplayers;
-            players.push(player);
-            mainview.audioplayers = players;
-        }
-
-        function skipAudio() {
-            var players = mainview.audioplayers;
-            console.log("Skip has #audioent to skip: " + players.length);
-            // Emptied first: a report may lead straight to a new sound.
-            mainview.audioplayers = [];
-            for (var i = 0; i < players.length; ++i) {
-                players[i].skipAudio();
-                players[i].destroy();
-            }
-        }
+        function beginAudio(params) { Media.beginAudio(params); }
+        function skipAudio() { Media.skipAudio(); }
 
         function muteAudio(opt) {
             mainview.audioMuted = (opt === true || String(opt).toLowerCase() === "true");
         }
 
-        // ---- Video ----------------------------------------------------------------------------
+        // Its end (or failure, or stopMedia) raises finishedVideo() of mainview.
+        function beginVideo(p) { Media.beginVideo(p); }
 
-        // Plays a video over the whole scene; its end (or failure, or stopMedia) raises
-        // finishedVideo() so that a script waiting for it goes on.
-        function beginVideo(p) {
-            var file = String(p).split(";_;")[0];
-            if (file === "") {
-                console.log("beginVideo without a file");
-                mainview.finishedVideo();
-                return;
-            }
-            var n = dynamicVideoLayer.children.length;
-            var text = snippetHeader
-                    + "Video {\n"
-                    + "    id: scenevideo" + n + "\n"
-                    + "    objectName: \"scenevideo\"\n"
-                    + "    property bool done: false\n"
-                    + "    anchors.fill: parent\n"
-                    + "    fillMode: VideoOutput.PreserveAspectFit\n"
-                    + "    source: " + qmlString(fileUrl(file)) + "\n"
-                    + "    autoPlay: true\n"
-                    + "    muted: mainview.audioMuted\n"
-                    + "    onStopped: finish()\n"
-                    + "    onErrorChanged: if (error !== MediaPlayer.NoError) { console.log(\"Scene video ERROR: \" + errorString); finish(); }\n"
-                    + "    function finish() {\n"
-                    + "        if (done) return;\n"
-                    + "        done = true;\n"
-                    + "        mycanvas.videoIsPlaying = false;\n"
-                    + "        mycanvas.removeObject(scenevideo" + n + ");\n"
-                    + "        mainview.finishedVideo();\n"
-                    + "    }\n"
-                    + "    function stopVideo() {\n"
-                    + "        if (done) return;\n"
-                    + "        stop();\n"
-                    + "        finish();\n"
-                    + "    }\n"
-                    + "}\n";
-            var video = createObject(text, dynamicVideoLayer, "dynamicVideoSnippet" + n);
-            if (!video) {
-                mainview.finishedVideo();
-                return;
-            }
-            videoIsPlaying = true;
+        // A video of the scene or of an entity ended: a script waiting for it goes on.
+        function reportVideoEnd() {
+            videoIsPlaying = false;
+            mainview.finishedVideo();
         }
 
-        function stopSceneVideos() {
-            var videos = [];
-            for (var i = 0; i < dynamicVideoLayer.children.length; ++i) {
-                if (dynamicVideoLayer.children[i].objectName === "scenevideo")
-                    videos.push(dynamicVideoLayer.children[i]);
-            }
-            for (var j = 0; j < videos.length; ++j)
-                videos[j].stopVideo();
-        }
+        function stopSceneVideos() { Media.stopSceneVideos(); }
 
         function stopMedia(p) {
             console.log("stop media");
@@ -761,50 +449,8 @@ Item {
             stopSceneVideos();
         }
 
-        function stopSpecificMedia(p) {
-            if (String(p) === "audioplayer") {
-                skipAudio();
-                return;
-            }
-            var children = dynamicVideoLayer.children;
-            for (var i = 0; i < children.length; ++i) {
-                console.log("Checking Ent: " + children[i].objectName);
-                console.log("searching for: " + "videoplayer" + p);
-                if (children[i].objectName === "videoplayer" + p)
-                    children[i].playpause();
-            }
-        }
-
-        function actionVideoPlayer(p) {
-            var f = String(p).split(";_;");
-            if (f.length < 2)
-                return;
-            var keyword = f[0].toLowerCase();
-            var file = "";
-            var repeat = 0;
-            if (f.length > 2) {
-                file = f[2];
-                repeat = f.length > 3 ? parseInt(f[3], 10) : 0;
-                if (!isFinite(repeat))
-                    repeat = 0;
-            }
-            var ent = getQMLEntityFromName(f[1]);
-            if (!ent)
-                return;
-            if (keyword === "play") {
-                videoIsPlaying = true;
-                ent.videoPlay();
-            } else if (keyword === "stop") {
-                videoIsPlaying = false;
-                ent.videoStop();
-            } else if (keyword === "setsource") {
-                ent.setVideofile(file);
-                ent.setVideorepeat(repeat);
-            } else if (keyword === "pause") {
-                videoIsPlaying = false;
-                ent.videoPause();
-            }
-        }
+        function stopSpecificMedia(p) { Media.stopSpecificMedia(p); }
+        function actionVideoPlayer(p) { Media.actionVideoPlayer(p); }
 
         // ---- Frame animations -----------------------------------------------------------------
 
@@ -817,54 +463,15 @@ Item {
         }
 
         function createQMLPngAnimation(opts) {
-            var n = dynamicPNGAnimationLayer.children.length;
-            var text = snippetHeader
-                    + "Item {\n"
-                    + "    id: animator_" + n + "\n"
-                    + "    objectName: " + qmlString(opts[1]) + "\n"
-                    + "    property int currentFrame: 0\n"
-                    + "    property int frameCount: -1\n"
-                    + "    property int repeatCount: 0\n"
-                    + "    property var target: mycanvas.getQMLEntityFromName(" + qmlString(opts[0]) + ")\n"
-                    + "    property int repeat: " + numText(opts[3], -1) + "\n"
-                    + "    property var frames: []\n"
-                    + "    readonly property bool running: animTimer_" + n + ".running\n"
-                    + "    Timer {\n"
-                    + "        id: animTimer_" + n + "\n"
-                    + "        interval: 33\n"
-                    + "        repeat: true\n"
-                    + "        running: false\n"
-                    + "        onTriggered: animator_" + n + ".nextFrame()\n"
-                    + "    }\n"
-                    + "    function nextFrame() {\n"
-                    + "        if (!target || frameCount <= 0) { animTimer_" + n + ".stop(); return; }\n"
-                    + "        if (currentFrame + 1 === frameCount) {\n"
-                    + "            currentFrame = 0;\n"
-                    + "            if (repeatCount + 1 === animator_" + n + ".repeat) animTimer_" + n + ".stop();\n"
-                    + "            else repeatCount = repeatCount + 1;\n"
-                    + "        } else {\n"
-                    + "            currentFrame = currentFrame + 1;\n"
-                    + "        }\n"
-                    + "        target.changeFilename(frames[currentFrame]);\n"
-                    + "    }\n"
-                    + "    function loadImages(text) {\n"
-                    + "        var parts = String(text).split(\",\");\n"
-                    + "        var list = [];\n"
-                    + "        for (var i = 0; i < parts.length; ++i) {\n"
-                    + "            if (parts[i] !== \"\") list.push(parts[i]);\n"
-                    + "        }\n"
-                    + "        frames = list;\n"
-                    + "        frameCount = list.length;\n"
-                    + "        console.log(\"Anim pushed \" + frameCount + \" Files\");\n"
-                    + "    }\n"
-                    + "    function start() { animTimer_" + n + ".start(); }\n"
-                    + "    function stop() { animTimer_" + n + ".stop(); }\n"
-                    + "    Component.onCompleted: {\n"
-                    + "        loadImages(" + qmlString(opts[2]) + ");\n"
-                    + "        start();\n"
-                    + "    }\n"
-                    + "}\n";
-            createObject(text, dynamicPNGAnimationLayer, "dynamicPNGAnimationSnippet" + n);
+            var animator = makeObject(animatorComponent, dynamicPNGAnimationLayer, {
+                objectName: String(opts[1]),
+                target: getQMLEntityFromName(opts[0]) || null,
+                repeat: Values.toNumber(opts[3], -1)
+            });
+            if (animator) {
+                animator.loadImages(opts[2]);
+                animator.start();
+            }
         }
 
         function stopPNGAnimation(p) {
@@ -875,114 +482,14 @@ Item {
             }
         }
 
-        // ---- Hit testing and input -------------------------------------------------------------
+        // ---- Hit testing and input (SceneInput.js) -------------------------------------------
 
-        function getEntitiesNameZFromPosition(x, y) {
-            var answers = [];
-            var layers = [dynamicEntityLayer, dynamicMenuLayer];
-            for (var l = 0; l < layers.length; ++l) {
-                var children = layers[l].children;
-                for (var i = 0; i < children.length; ++i) {
-                    var answer = children[i].touchCheckDown(x, y, 0);
-                    if (answer !== "")
-                        answers.push(answer);
-                }
-            }
-            return answers;
-        }
-
-        // The name of the hit at position z (0: topmost) after sorting by z, highest first; on
-        // equal z the object drawn later (on top) comes first. Hits named exclude are skipped.
-        function getTouchedEntitiyFromPosition(x, y, z, exclude) {
-            var index = (z === undefined) ? 0 : z;
-            var answers = getEntitiesNameZFromPosition(x, y);
-            mayClickedEntityList = answers;
-            var pairs = [];
-            for (var i = 0; i < answers.length; ++i) {
-                // The z is after the last separator; a name may hold anything.
-                var cut = answers[i].lastIndexOf(";_;");
-                pairs.push({ name: answers[i].substring(0, cut), z: Number(answers[i].substring(cut + 3)), order: i });
-            }
-            pairs.sort(function (a, b) { return (b.z - a.z) || (b.order - a.order); });
-            var sorted = [];
-            for (var j = 0; j < pairs.length; ++j)
-                sorted.push(pairs[j].name + ";_;" + pairs[j].z);
-            console.log("MySortedList: " + sorted);
-            if (exclude !== undefined)
-                pairs = pairs.filter(function (pair) { return pair.name !== exclude; });
-            if (pairs.length < index + 1)
-                return undefined;
-            return pairs[index].name;
-        }
-
-        function clickedEntityHandler(txt) {
-            clickedEntity(txt);
-        }
-
-        function fingerDown(x, y, mb) {
-            if (!canGoOn)
-                return;
-            if (helpSite.visible) {
-                if (helpSite.touchCheckDown(x, y, mb))
-                    skipAudio();
-                else
-                    console.log("Touching in Helpscreen but no button!");
-                return;
-            }
-            console.log("[TOUCHER] Touching POS: " + x + "," + y);
-            var name = getTouchedEntitiyFromPosition(x, y);
-            console.log("[TOUCHER] Touching Ent: " + name);
-            if (name === "ENTITY_SkipAudio") {
-                console.log("skip");
-                skipAudio();
-                return;
-            }
-            if (!ignoreUInput) {
-                clickedEntityHandler(name === undefined ? "" : name);
-                fingerDownPos = [x, y];
-                var ent = name === undefined ? undefined : getQMLEntityFromName(name);
-                if (ent && ent.dragDrop === "true")
-                    dragEnt = name;
-            }
-        }
-
-        function fingerMove(x, y) {
-            if (!canGoOn || ignoreUInput)
-                return;
-            if (dragEnt === undefined || fingerDownPos[0] === -1 || fingerDownPos[1] === -1)
-                return;
-            if (!dragging) {
-                var dx = x - fingerDownPos[0];
-                var dy = y - fingerDownPos[1];
-                if (Math.sqrt(dx * dx + dy * dy) > 10) {
-                    console.log("[TOUCHER] Dragging BEGIN");
-                    dragging = true;
-                }
-            }
-            if (dragging && mainview.width > 0 && mainview.height > 0) {
-                var ent = getQMLEntityFromName(dragEnt);
-                if (ent)
-                    ent.dragToPos(x / mainview.width * 1600, y / mainview.height * 900);
-            }
-        }
-
-        function fingerUp(x, y) {
-            if (!canGoOn)
-                return;
-            console.log("MyIgnoreUInput: " + ignoreUInput);
-            if (dragging) {
-                console.log("[TOUCHER] Dragging END");
-                // The dragged entity is under the finger itself; the drop target is what lies
-                // below it, whatever the z order of the two.
-                var target = getTouchedEntitiyFromPosition(x, y, 0, dragEnt);
-                console.log("[TOUCHER] Drop: " + target);
-                if (target !== undefined)
-                    dropEntity(dragEnt, target);
-            }
-            dragging = false;
-            dragEnt = undefined;
-            fingerDownPos = [-1, -1];
-        }
+        function getEntitiesNameZFromPosition(x, y) { return Input.entitiesNameZAt(x, y); }
+        function getTouchedEntitiyFromPosition(x, y, z, exclude) { return Input.touchedEntityAt(x, y, z, exclude); }
+        function clickedEntityHandler(txt) { clickedEntity(txt); }
+        function fingerDown(x, y, mb) { Input.fingerDown(x, y, mb); }
+        function fingerMove(x, y) { Input.fingerMove(x, y); }
+        function fingerUp(x, y) { Input.fingerUp(x, y); }
 
         function receivedTouchEvent(pos) {
             console.log("touch event down");

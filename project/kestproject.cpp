@@ -153,7 +153,10 @@ void kestProject::enterSubProject(int index)
     for (int i = 0; i < m_subProjects.size(); ++i) {
         kestSubProject *sub = m_subProjects.at(i);
         if (i != index) {
-            sub->activate(false);
+            {
+                QWriteLocker locker(&m_tablesLock);
+                sub->activate(false);
+            }
             if (m_webView)
                 m_webView->disconnect(sub);
             continue;

@@ -81,8 +81,15 @@ void kestSubProject::build()
 
 void kestSubProject::activate(bool active)
 {
-    if (!active)
+    if (!active) {
+        // Every entry builds anew, so what a left scene holds would only pile up scene after
+        // scene. Branches still running end on their own, as with a rebuild.
+        if (m_built && !isMenuBar()) {
+            clear();
+            m_built = false;
+        }
         return;
+    }
     for (kestEntity *entity : qAsConst(m_entities))
         entity->drawOnWv();
     if (WebView *bridge = m_project ? m_project->webView() : nullptr)

@@ -36,8 +36,9 @@ public:
     // (Re)builds scripts and entities from the element; an earlier build is discarded.
     void build();
     bool isBuilt() const { return m_built; }
-    // true: has the scene create every entity (in name order) in one batch. false: nothing to do,
-    // the project clears the scene.
+    // true: has the scene create every entity (in name order) in one batch. false: the scene was
+    // left; its entities and scripts are given back (the next entry builds them anew) and the
+    // project clears the scene. Call false under the project's table lock.
     void activate(bool active);
 
     QString name() const { return m_name; }

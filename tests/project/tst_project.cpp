@@ -44,6 +44,7 @@ private slots:
     void navigationVariables();
     void switchGuard();
     void repeatRebuilds();
+    void leftSceneGivesBackItsEntities();
     void procedureLookup();
     void clickRouting_data();
     void clickRouting();
@@ -195,6 +196,42 @@ void tst_Project::repeatRebuilds()
     QCOMPARE(TestRecord::journal(), lines("main A"));
     QVERIFY(m_project->currentSubProject()->entity(QStringLiteral("a"))->getID() != oldId);
     QCOMPARE(m_project->history(), QList<int>({ 0 }));
+}
+
+void tst_Project::leftSceneGivesBackItsEntities()
+{
+    QVERIFY(load("leaving.avx"));
+    kestSubProject *first = m_project->currentSubProject();
+    QPointer<kestEntity> slow = first->entity(QStringLiteral("Slow"));
+    QVERIFY(slow);
+    const int oldId = slow->getID();
+    TestRecord::clearJournal();
+    // A click script of the scene is still waiting when it is left.
+    m_project->webView()->qmlClickedEntity(QStringLiteral("Slow"));
+    QTest::qWait(110);
+    m_project->gotoSubProject(QStringLiteral("Second"));
+    QCOMPARE(m_project->currentSubProject()->name(), QStringLiteral("Second"));
+    QVERIFY(!slow);
+    QVERIFY(first->entities().isEmpty());
+    QVERIFY(!first->hasNamedScript(QStringLiteral("Leftover")));
+    QVERIFY(!first->isBuilt());
+    // The menu bar stays built and answers.
+    QCOMPARE(m_project->menuBarSubProjects().first()->entities().size(), 1);
+
+    // What was running goes on to its end without its manager.
+    QVERIFY(settle());
+    QCOMPARE(TestRecord::journal(), lines("slow click done"));
+
+    // Coming back builds the scene anew.
+    TestRecord::clearJournal();
+    go(QStringLiteral("First"));
+    QVERIFY(first->isBuilt());
+    QVERIFY(first->entity(QStringLiteral("Slow"))->getID() != oldId);
+    m_project->webView()->qmlClickedEntity(QStringLiteral("Quick"));
+    QVERIFY(settle());
+    m_project->webView()->qmlClickedEntity(QStringLiteral("MenuButton"));
+    QVERIFY(settle());
+    QCOMPARE(TestRecord::journal(), lines("quick click|menu click"));
 }
 
 void tst_Project::procedureLookup()

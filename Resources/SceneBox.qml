@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What entities and menu buttons share: a box with a colour, a picture and a text, kept in the
+// scene's 1600 x 900 frame (lastSetX .. lastSetH) and mapped to its parent by resizeProperly().
+// The text size follows the scene's width by itself.
+import QtQuick 2.12
+import "SceneValues.js" as Values
+
+Rectangle {
+    id: box
+
+    // The scene item (mycanvas).
+    property Item scene: null
+    property real lastSetX: 0
+    property real lastSetY: 0
+    property real lastSetW: 0
+    property real lastSetH: 0
+    // The position restoreEntPos() goes back to; changeX and changeY move it along.
+    property real realX: 0
+    property real realY: 0
+    property string clickActive: "true"
+    property real normalOpacity: 1
+    // Entities clear their picture for an empty file name; menu buttons keep theirs.
+    property bool emptyImageClears: true
+    property bool logsHits: false
+
+    property alias imageSource: boxImage.source
+    property alias imageCache: boxImage.cache
+    property alias label: boxText.text
+    property alias labelColor: boxText.color
+    property alias textSize: boxText.textSize
+
+    Image {
+        id: boxImage
+        anchors.fill: parent
+        z: 4
+        asynchronous: false
+    }
+
+    Text {
+        id: boxText
+        property real textSize: 24
+        anchors.fill: parent
+        z: 5
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        wrapMode: Text.WordWrap
+        // Set at creation, so the text is laid out once, at its size.
+        font.pixelSize: Math.max(1, textSize / 1600 * (box.scene ? box.scene.width : 0))
+    }
+
+    // objectName;_;z when (xi, yi) lies strictly inside and the box takes touches, else "".
+    function touchCheckDown(xi, yi, state) {
+        if (x < xi && xi < x + width && y < yi && yi < y + height && opacity > 0 && clickActive === "true") {
+            if (logsHits)
+                console.log("MyImage: " + boxImage.source);
+            return objectName + ";_;" + z;
+        }
+        return "";
+    }
+
+    function resizeProperly() {
+        var pw = parent ? parent.width : 0;
+        var ph = parent ? parent.height : 0;
+        x = lastSetX / 1600 * pw;
+        y = lastSetY / 900 * ph;
+        width = lastSetW / 1600 * pw;
+        height = lastSetH / 900 * ph;
+    }
+
+    function setOpacity(value) {
+        opacity = Values.toNumber(value, opacity);
+        normalOpacity = opacity;
+    }
+    function setActive(value) { clickActive = String(value); }
+    function changeX(myx) { lastSetX = Values.toNumber(myx, lastSetX); realX = lastSetX; resizeProperly(); }
+    function changeY(myy) { lastSetY = Values.toNumber(myy, lastSetY); realY = lastSetY; resizeProperly(); }
+    function changeW(myw) { lastSetW = Values.toNumber(myw, lastSetW); resizeProperly(); }
+    function changeH(myh) { lastSetH = Values.toNumber(myh, lastSetH); resizeProperly(); }
+    function changeColor(col) { color = col; }
+    function changeFilename(fn) {
+        if (String(fn) !== "")
+            boxImage.source = Values.fileUrl(fn);
+        else if (emptyImageClears)
+            boxImage.source = "";
+    }
+    function changeText(value) { boxText.text = value; }
+    function changeTextcolor(value) { boxText.color = value; }
+    function changeTextsize(value) {
+        boxText.textSize = Values.toNumber(value, boxText.textSize);
+        resizeProperly();
+    }
+}

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Sounds and videos of the scene document (browser.qml), whose ids it uses. Whatever ends a
+// sound or a video, the scene reports it once, so that a script waiting for it goes on.
+.import "SceneValues.js" as Values
+
+function beginAudio(params) {
+    var whole = String(params);
+    var file = whole.split(";_;")[0];
+    var n = mainview.numAudioPlayer;
+    mainview.numAudioPlayer = n + 1;
+    var id = "audioplayer_" + n;
+    console.log(id);
+    if (file === "") {
+        console.log("beginAudio without a file");
+        mycanvas.returnFinishedAudioName(whole);
+        return;
+    }
+    var player = mycanvas.makeObject(soundComponent, dynamicAudioLayer, {
+        scene: mycanvas,
+        objectName: "qmlaudioplayer-" + id,
+        name: whole,
+        source: Values.mediaUrl(file)
+    });
+    if (!player) {
+        // A sound that cannot even be set up ends at once, so its script goes on.
+        mycanvas.returnFinishedAudioName(whole);
+        return;
+    }
+    var players = mainview.audioplayers;
+    players.push(player);
+    mainview.audioplayers = players;
+}
+
+function skipAudio() {
+    var players = mainview.audioplayers;
+    console.log("Skip has #audioent to skip: " + players.length);
+    // Emptied first: a report may lead straight to a new sound.
+    mainview.audioplayers = [];
+    for (var i = 0; i < players.length; ++i) {
+        players[i].skipAudio();
+        players[i].destroy();
+    }
+}
+
+// A video over the whole scene.
+function beginVideo(p) {
+    var file = String(p).split(";_;")[0];
+    if (file === "") {
+        console.log("beginVideo without a file");
+        mainview.finishedVideo();
+        return;
+    }
+    var video = mycanvas.makeObject(videoComponent, dynamicVideoLayer, { scene: mycanvas, source: Values.fileUrl(file) });
+    if (!video) {
+        mainview.finishedVideo();
+        return;
+    }
+    mycanvas.videoIsPlaying = true;
+}
+
+function stopSceneVideos() {
+    var videos = [];
+    for (var i = 0; i < dynamicVideoLayer.children.length; ++i) {
+        if (dynamicVideoLayer.children[i].objectName === "scenevideo")
+            videos.push(dynamicVideoLayer.children[i]);
+    }
+    for (var j = 0; j < videos.length; ++j)
+        videos[j].stopVideo();
+}
+
+function stopSpecificMedia(p) {
+    if (String(p) === "audioplayer") {
+        skipAudio();
+        return;
+    }
+    var children = dynamicVideoLayer.children;
+    for (var i = 0; i < children.length; ++i) {
+        console.log("Checking Ent: " + children[i].objectName);
+        console.log("searching for: " + "videoplayer" + p);
+        if (children[i].objectName === "videoplayer" + p)
+            children[i].playpause();
+    }
+}
+
+// p: keyword;_;entity[;_;file;_;repeat]. The keyword is play, stop, pause or setsource.
+function actionVideoPlayer(p) {
+    var f = String(p).split(";_;");
+    if (f.length < 2)
+        return;
+    var keyword = f[0].toLowerCase();
+    var file = "";
+    var repeat = 0;
+    if (f.length > 2) {
+        file = f[2];
+        repeat = f.length > 3 ? parseInt(f[3], 10) : 0;
+        if (!isFinite(repeat))
+            repeat = 0;
+    }
+    var ent = mycanvas.getQMLEntityFromName(f[1]);
+    if (!ent)
+        return;
+    if (keyword === "play") {
+        mycanvas.videoIsPlaying = true;
+        ent.videoPlay();
+    } else if (keyword === "stop") {
+        mycanvas.videoIsPlaying = false;
+        ent.videoStop();
+    } else if (keyword === "setsource") {
+        ent.setVideofile(file);
+        ent.setVideorepeat(repeat);
+    } else if (keyword === "pause") {
+        mycanvas.videoIsPlaying = false;
+        ent.videoPause();
+    }
+}

@@ -1,0 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A button of a menu bar: stays from one scene to the next until the project is reset.
+import QtQuick 2.12
+
+SceneBox {
+    z: 200
+    emptyImageClears: false
+}

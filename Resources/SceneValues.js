@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Values taken from course documents, as the scene document and its objects read them. Course
+// values only ever become property values, never QML or script text.
+.pragma library
+
+var noValue = ";-;-;NoValue;-;-;";
+
+// The default for a missing (NoValue), empty or absent value.
+function stValue(myvar, stdval) {
+    if (myvar === undefined || myvar === null || myvar === noValue || myvar === "")
+        return stdval;
+    return myvar;
+}
+
+// A finite number, or the fallback for anything else (text, blanks, NaN, Infinity).
+function toNumber(value, fallback) {
+    if (typeof value === "number")
+        return isFinite(value) ? value : fallback;
+    if (value === undefined || value === null || /^\s*$/.test(value))
+        return fallback;
+    var n = Number(value);
+    return isFinite(n) ? n : fallback;
+}
+
+function isColor(value) {
+    try {
+        return Qt.colorEqual(value, value);
+    } catch (e) {
+        return false;
+    }
+}
+
+// Only "#" colours are accepted as an entity's background; anything else is see-through.
+function entityColor(value) {
+    var col = stValue(value, "transparent");
+    if (col !== "transparent" && (String(col).charAt(0) !== "#" || !isColor(col)))
+        col = "transparent";
+    return col;
+}
+
+function textColor(value) {
+    var col = stValue(value, "black");
+    return isColor(col) ? col : "black";
+}
+
+// Local path to URL. "#", "?" and "%" are file name characters here, not URL syntax.
+function fileUrl(path) {
+    var p = String(path).replace(/\\/g, "/").replace(/^\/+/, "");
+    return "file:///" + p.replace(/%/g, "%25").replace(/#/g, "%23").replace(/\?/g, "%3F");
+}
+
+// Sound actions send URLs; anything without a scheme (a drive letter is none) is a path.
+function mediaUrl(file) {
+    var f = String(file);
+    return /^[A-Za-z][A-Za-z0-9+.\-]+:/.test(f) ? f : fileUrl(f);
+}
