@@ -17,12 +17,9 @@ function entitiesNameZAt(x, y) {
     return answers;
 }
 
-// The name of the hit at position z (0: topmost) after sorting by z, highest first; on equal z
-// the object drawn later (on top) comes first. Hits named exclude are skipped.
-function touchedEntityAt(x, y, z, exclude) {
-    var index = (z === undefined) ? 0 : z;
-    var answers = entitiesNameZAt(x, y);
-    mycanvas.mayClickedEntityList = answers;
+// The hits at (x, y) as {name, z, order}, highest z first; on equal z the object drawn later
+// (on top) comes first.
+function sortedHits(answers) {
     var pairs = [];
     for (var i = 0; i < answers.length; ++i) {
         // The z is after the last separator; a name may hold anything.
@@ -30,6 +27,16 @@ function touchedEntityAt(x, y, z, exclude) {
         pairs.push({ name: answers[i].substring(0, cut), z: Number(answers[i].substring(cut + 3)), order: i });
     }
     pairs.sort(function (a, b) { return (b.z - a.z) || (b.order - a.order); });
+    return pairs;
+}
+
+// The name of the hit at position z (0: topmost) after sorting by z. Hits named exclude are
+// skipped.
+function touchedEntityAt(x, y, z, exclude) {
+    var index = (z === undefined) ? 0 : z;
+    var answers = entitiesNameZAt(x, y);
+    mycanvas.mayClickedEntityList = answers;
+    var pairs = sortedHits(answers);
     var sorted = [];
     for (var j = 0; j < pairs.length; ++j)
         sorted.push(pairs[j].name + ";_;" + pairs[j].z);
@@ -66,6 +73,20 @@ function fingerDown(x, y, mb) {
         if (ent && ent.dragDrop === "true")
             mycanvas.dragEnt = name;
     }
+}
+
+// The pointer moving with no button down: entering an active entity (the topmost one under
+// the pointer) reports it once; moving within it or over nothing reports nothing.
+function pointerMove(x, y) {
+    if (!mycanvas.canGoOn || mycanvas.ignoreUInput || helpSite.visible)
+        return;
+    var pairs = sortedHits(entitiesNameZAt(x, y));
+    var name = pairs.length > 0 ? pairs[0].name : "";
+    if (name === mycanvas.hoveredEntity)
+        return;
+    mycanvas.hoveredEntity = name;
+    if (name !== "")
+        mycanvas.hoverEntity(name);
 }
 
 function fingerMove(x, y) {

@@ -48,6 +48,7 @@ Item {
         property bool dragging: false
         property var dragEnt: undefined
         property var fingerDownPos: [-1, -1]
+        property string hoveredEntity: "" // the entity the pointer is over, reported once
         property var canGoOn: false
         property var videoIsPlaying: false
         // What the scene's players bind their mute state to.
@@ -82,13 +83,20 @@ Item {
                 id: inputArea
                 anchors.fill: parent
                 hoverEnabled: true
-                acceptedButtons: Qt.AllButtons
+                // Right and middle presses are no clicks.
+                acceptedButtons: Qt.LeftButton
                 onPressed: {
                     console.log("This is my onClick!");
                     mycanvas.fingerDown(mouse.x, mouse.y, mouse.buttons);
                 }
-                onPositionChanged: mycanvas.fingerMove(mouse.x, mouse.y)
+                onPositionChanged: {
+                    if (pressed)
+                        mycanvas.fingerMove(mouse.x, mouse.y);
+                    else
+                        Input.pointerMove(mouse.x, mouse.y);
+                }
                 onReleased: mycanvas.fingerUp(mouse.x, mouse.y)
+                onExited: mycanvas.hoveredEntity = ""
             }
         }
 
@@ -204,6 +212,8 @@ Item {
             for (var i = dynamicPNGAnimationLayer.children.length - 1; i >= 0; --i)
                 dynamicPNGAnimationLayer.children[i].stop();
             removeLayerChildren(dynamicPNGAnimationLayer);
+            // The new scene's entities are entered afresh.
+            hoveredEntity = "";
             // A drag cannot outlive the entity it moves.
             dragging = false;
             dragEnt = undefined;

@@ -22,6 +22,8 @@ private slots:
     void hitTesting();
     void dragAndDrop_data();
     void dragAndDrop();
+    void hoverReportsEachEntry();
+    void onlyTheLeftButtonClicks();
     void skipAudioEntity();
     void helpPage();
     void entityColour_data();
@@ -158,6 +160,39 @@ void tst_SceneDocument::hitTesting()
     QCOMPARE(clicked.size(), 1);
     QCOMPARE(clicked.first().first().toString(), hit);
     QCOMPARE(clicked.first().last().toBool(), true);
+}
+
+void tst_SceneDocument::hoverReportsEachEntry()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=A X=100 Y=100 Z=1 Width=200 Height=200"),
+        attrs("Name=B X=400 Y=100 Z=1 Width=200 Height=200"), attrs("Name=Off X=700 Y=100 Z=1 Width=200 Height=200") });
+    scene.view->changeEntity(QStringLiteral("Off;_;StateActive;_;false"));
+    QSignalSpy hovered(scene.view.get(), &WebView::hoverEntity);
+    QQuickView *window = scene.view->quickView();
+    // Into A, within A, out to nothing, into B, onto the inactive one, back into A.
+    for (const QPoint &at : { QPoint(150, 150), QPoint(200, 200), QPoint(350, 150), QPoint(450, 150),
+                              QPoint(750, 150), QPoint(250, 150) })
+        QTest::mouseMove(window, at);
+    QStringList names;
+    for (const QList<QVariant> &signal : hovered)
+        names << signal.first().toString();
+    QCOMPARE(names, QStringList({ QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A") }));
+    QVERIFY(scene.eval(QStringLiteral("mycanvas.hoveredEntity")).toString() == QLatin1String("A"));
+}
+
+void tst_SceneDocument::onlyTheLeftButtonClicks()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=A X=100 Y=100 Z=1 Width=200 Height=200") });
+    QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
+    QTest::mouseClick(scene.view->quickView(), Qt::RightButton, Qt::NoModifier, QPoint(150, 150));
+    QTest::mouseClick(scene.view->quickView(), Qt::MiddleButton, Qt::NoModifier, QPoint(150, 150));
+    QCOMPARE(clicked.size(), 0);
+    QTest::mouseClick(scene.view->quickView(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 150));
+    QCOMPARE(clicked.size(), 1);
 }
 
 void tst_SceneDocument::dragAndDrop_data()
