@@ -59,7 +59,8 @@ QString IfHigher::execute()
         return QString();
     const QString leftText = argument(0);
     const QString rightText = argument(1);
-    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] IfHigher (") + leftText + QLatin1Char(',') + rightText + QLatin1Char(')');
+    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] IfHigher (") + leftText + QLatin1Char(',') + rightText
+            + QLatin1Char(')');
     int left = 0;
     int right = 0;
     const bool higher = bothIntegers(resolveValue(leftText), resolveValue(rightText), left, right) && left > right;

@@ -13,6 +13,8 @@ public:
     QString execute() override { return QString(); }
 };
 
+// One line per type reads as the list it is.
+// clang-format off
 class ActionResult : public InertAction { Q_OBJECT };
 class AddNum : public InertAction { Q_OBJECT };
 class AddObject : public InertAction { Q_OBJECT };
@@ -46,3 +48,4 @@ class SubtractNum : public InertAction { Q_OBJECT };
 class TextFromDataSet : public InertAction { Q_OBJECT };
 class TextFromNumber : public InertAction { Q_OBJECT };
 class WhileLoop : public InertAction { Q_OBJECT };
+// clang-format on

@@ -375,7 +375,8 @@ QString RecordSound::execute()
     QDir().mkpath(folder);
     log(QStringLiteral("Outputfile: ") + path);
     // A link inside the user folder must not lead the recording out of it.
-    const QString realUserFolder = QFileInfo(kestVariables::variableValue(QStringLiteral("USERPATH"))).canonicalFilePath();
+    const QString realUserFolder
+        = QFileInfo(kestVariables::variableValue(QStringLiteral("USERPATH"))).canonicalFilePath();
     if (!isInside(QFileInfo(folder).canonicalFilePath(), realUserFolder) || QFileInfo(path).isSymLink()) {
         warn(QStringLiteral("[LIB] RecordSound: not recorded, the file must lie in the user folder: ") + written);
         return QString();

@@ -190,8 +190,9 @@ void kestSpeech::watchdogFired()
 {
     if (!m_current)
         return;
-    qCWarning(lcActions).noquote() << (m_started ? QStringLiteral("[LIB] Speech: the reading did not end, stopped")
-                                                 : QStringLiteral("[LIB] Speech: the speech engine did not begin to read"));
+    qCWarning(lcActions).noquote() << (m_started
+            ? QStringLiteral("[LIB] Speech: the reading did not end, stopped")
+            : QStringLiteral("[LIB] Speech: the speech engine did not begin to read"));
     m_engine->stop();
     finish(m_current);
 }

@@ -5,8 +5,8 @@
 #include "kestapplication.h"
 #include "kestcommands.h"
 #include "kestlog.h"
-#include "kestscheduler.h"
 #include "kestpaths.h"
+#include "kestscheduler.h"
 #include "variablestore.h"
 
 #include <QCoreApplication>

@@ -229,10 +229,9 @@ void CourseInstaller::installCourse(const QDomElement &course)
         QStringList files;
         scanner.collectVariableFileReferences(m_variablesFilePath, QLatin1Char('/') + VariablesFileName, files, fetch);
         QStringList named = scanner.collectProjectReferences({}, partFile, m_courseFolder, fetch);
-        named.erase(std::remove_if(named.begin(), named.end(),
-                        [this](const QString &name) {
-                            return QFileInfo::exists(kestPaths::joinPath(m_courseFolder, name));
-                        }),
+        named.erase(
+            std::remove_if(named.begin(), named.end(),
+                [this](const QString &name) { return QFileInfo::exists(kestPaths::joinPath(m_courseFolder, name)); }),
             named.end());
         for (QString name : qAsConst(named)) {
             name.replace(QLatin1String("//"), QLatin1String("/"));
@@ -277,8 +276,7 @@ bool CourseInstaller::downloadFile(const QString &courseFolder, const QString &n
                 + name.trimmed();
         return false;
     }
-    const QString source
-        = kestPaths::joinPath(partAddress.left(partAddress.lastIndexOf(QLatin1Char('/')) + 1), name);
+    const QString source = kestPaths::joinPath(partAddress.left(partAddress.lastIndexOf(QLatin1Char('/')) + 1), name);
     // The old file stays until a new body has arrived whole (the downloader writes it aside first).
     QDir().mkpath(QFileInfo(target).absolutePath());
     FileDownloader downloader(target);

@@ -4,8 +4,8 @@
 #include "coursecatalogue.h"
 #include "courseinstaller.h"
 #include "deployment.h"
-#include "kestclock.h"
 #include "kestapplication.h"
+#include "kestclock.h"
 #include "kestcommandrouter.h"
 #include "kesteventfilter.h"
 #include "kestlog.h"
@@ -144,7 +144,8 @@ bool Kestora::installDefaultSettings(const QString &target)
         return false;
     QFile file(target);
     if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcApp).noquote() << QStringLiteral("Cannot write the settings file %1: %2").arg(target, file.errorString());
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("Cannot write the settings file %1: %2").arg(target, file.errorString());
         return false;
     }
     QTextStream in(&defaults);
@@ -181,8 +182,8 @@ void Kestora::chooseCourse()
     // A remembered path without a folder would make "/" the course folder and USERPATH: such a
     // course counts as not remembered.
     const bool pathKnown = variableValue(QStringLiteral("defaultLoadCoursePath")).contains(QLatin1Char('/'));
-    const bool ask = remembered.contains(QLatin1String("###start###")) || remembered.contains(QLatin1String("###debug###"))
-        || remembered.isEmpty() || !pathKnown;
+    const bool ask = remembered.contains(QLatin1String("###start###"))
+        || remembered.contains(QLatin1String("###debug###")) || remembered.isEmpty() || !pathKnown;
     if (ask) {
         dialog.showMaximized();
         dialog.exec();

@@ -163,10 +163,11 @@ QString sceneXml(const QString &name, int count, const QString &next)
                    .arg(QString::number(0x406080 + i * 0x010203, 16).right(6))
                    .arg(i % 4)
                    .arg(xmlEscaped(QStringLiteral("Item %1 of %2").arg(i).arg(name)));
-        xml += QStringLiteral("        <Code>Script_Click\n          <ActionList>\n"
-                              "            <ChangeEntity><Text>E%1</Text><Text>X</Text><Text>(Mark)</Text></ChangeEntity>\n"
-                              "            <SetValue><Text>Clicks</Text><Text>!+Clicks</Text></SetValue>\n"
-                              "          </ActionList>\n        </Code>\n      </Entity>\n")
+        xml += QStringLiteral(
+            "        <Code>Script_Click\n          <ActionList>\n"
+            "            <ChangeEntity><Text>E%1</Text><Text>X</Text><Text>(Mark)</Text></ChangeEntity>\n"
+            "            <SetValue><Text>Clicks</Text><Text>!+Clicks</Text></SetValue>\n"
+            "          </ActionList>\n        </Code>\n      </Entity>\n")
                    .arg(i);
     }
     xml += QStringLiteral("    </Entities>\n    <Code>Script_Main\n      <ActionList>\n"
@@ -183,7 +184,8 @@ QString sceneXml(const QString &name, int count, const QString &next)
 // to the first.
 QString courseXml(const QList<QPair<QString, int>> &scenes, bool lesson)
 {
-    QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Project Width=\"1600\" Height=\"900\">\n");
+    QString xml
+        = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Project Width=\"1600\" Height=\"900\">\n");
     xml += QStringLiteral("  <SubProject MenuBar=\"Top\" X=\"0\" Y=\"0\" Width=\"1600\" Height=\"100\">\n"
                           "    <Name>Menu</Name>\n    <Entities>\n");
     for (int i = 0; i < 3; ++i)
@@ -193,8 +195,8 @@ QString courseXml(const QList<QPair<QString, int>> &scenes, bool lesson)
                    .arg(20 + i * 190);
     xml += QStringLiteral("    </Entities>\n  </SubProject>\n");
     for (int i = 0; i < scenes.size(); ++i)
-        xml += sceneXml(scenes.at(i).first, scenes.at(i).second,
-            lesson ? scenes.at((i + 1) % scenes.size()).first : QString());
+        xml += sceneXml(
+            scenes.at(i).first, scenes.at(i).second, lesson ? scenes.at((i + 1) % scenes.size()).first : QString());
     xml += QStringLiteral("</Project>\n");
     return xml;
 }
@@ -308,7 +310,10 @@ struct Player
         if (project->currentSubProject()->name() != scene)
             fail(QStringLiteral("the change to ") + scene + QStringLiteral(" did not happen"));
         if (sceneEntities() != expectedEntities)
-            fail(QStringLiteral("%1 has %2 entities in the scene, not %3").arg(scene).arg(sceneEntities()).arg(expectedEntities));
+            fail(QStringLiteral("%1 has %2 entities in the scene, not %3")
+                     .arg(scene)
+                     .arg(sceneEntities())
+                     .arg(expectedEntities));
         quick->update();
         if (!waitFor([&swapped] { return swapped; }, 5000))
             fail(QStringLiteral("no frame after the change to ") + scene);
@@ -363,7 +368,8 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 
 int runTiming(const QString &work)
 {
-    const int rounds = qEnvironmentVariableIsSet("KEST_SCENE_ROUNDS") ? qEnvironmentVariableIntValue("KEST_SCENE_ROUNDS") : 15;
+    const int rounds
+        = qEnvironmentVariableIsSet("KEST_SCENE_ROUNDS") ? qEnvironmentVariableIntValue("KEST_SCENE_ROUNDS") : 15;
     const QList<int> sizes { 0, 20, 100 };
     QList<QPair<QString, int>> scenes;
     for (int n : sizes) {
@@ -439,7 +445,8 @@ int runMemory(const QString &work)
         scenes << qMakePair(QStringLiteral("L%1").arg(i), 20);
     const QString folder = work + QStringLiteral("/memory-course");
     const QString document = writeCourse(folder, scenes, true);
-    const int changes = qEnvironmentVariableIsSet("KEST_SCENE_CHANGES") ? qEnvironmentVariableIntValue("KEST_SCENE_CHANGES") : 500;
+    const int changes
+        = qEnvironmentVariableIsSet("KEST_SCENE_CHANGES") ? qEnvironmentVariableIntValue("KEST_SCENE_CHANGES") : 500;
 
     Player player;
     player.start(folder, document, false);
@@ -458,7 +465,8 @@ int runMemory(const QString &work)
             loop.quit();
         }
     });
-    QTimer::singleShot(changes * 1000, &loop, [&] { fail(QStringLiteral("the lesson stalled after %1 changes").arg(resets)); });
+    QTimer::singleShot(
+        changes * 1000, &loop, [&] { fail(QStringLiteral("the lesson stalled after %1 changes").arg(resets)); });
     loop.exec();
     player.stop();
     return 0;

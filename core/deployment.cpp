@@ -38,9 +38,8 @@ kestDeployment kestDeployment::fromFile(const QString &path)
         return d;
     QSettings ini(path, QSettings::IniFormat);
     ini.beginGroup(QStringLiteral("Deployment"));
-    const auto read = [&ini](const char *key, QString &field) {
-        field = ini.value(QLatin1String(key), field).toString();
-    };
+    const auto read
+        = [&ini](const char *key, QString &field) { field = ini.value(QLatin1String(key), field).toString(); };
     read("CourseServerHost", d.courseServerHost);
     read("CatalogueUser", d.catalogueUser);
     read("CataloguePassword", d.cataloguePassword);
@@ -58,7 +57,8 @@ kestDeployment kestDeployment::current()
 {
     QMutexLocker locker(&s_lock);
     if (!s_current) {
-        const QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+        const QString folder
+            = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
         s_current = fromFile(QDir(folder).filePath(QStringLiteral("kestora.ini")));
     }
     return *s_current;

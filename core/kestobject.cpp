@@ -8,7 +8,6 @@
 
 #include <QChildEvent>
 
-
 QString prioName(Prio prio)
 {
     switch (prio) {

@@ -46,9 +46,9 @@ public:
     // own. Receivers of a root's stop signals must therefore not take the scheduler lock.
     static void stopBranches(Stop kind);
 
-    // Tells every live branch to stop (Stop::Script: waiters leave their wait as well) and waits up to msecs (-1: no limit) for all of them to end; disowned threads that
-    // ended are deleted. Returns false when a branch is still running. Call on the GUI thread,
-    // at shutdown and in tests, so that no thread outlives the program.
+    // Tells every live branch to stop (Stop::Script: waiters leave their wait as well) and waits up to msecs (-1: no
+    // limit) for all of them to end; disowned threads that ended are deleted. Returns false when a branch is still
+    // running. Call on the GUI thread, at shutdown and in tests, so that no thread outlives the program.
     static bool shutdownAll(int msecs = -1);
     // kestThread objects in existence (running or not yet deleted).
     static int liveCount();

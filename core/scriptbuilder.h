@@ -16,8 +16,7 @@ public:
 
     // Enters an action type under its element name; a later entry of the same name replaces it.
     static void registerAction(const QString &name, Factory factory);
-    template<typename T>
-    static void registerAction(const QString &name)
+    template <typename T> static void registerAction(const QString &name)
     {
         registerAction(name, []() -> kestObject * { return new T; });
     }

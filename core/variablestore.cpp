@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "variablestore.h"
 
-#include "kestpaths.h"
 #include "kestlog.h"
+#include "kestpaths.h"
 
 #include <QFile>
 #include <QMap>

@@ -18,14 +18,13 @@ namespace {
 using Handler = void (*)(kestCommandRouter *, const QString &);
 
 // Rows that hand the payload to the scene bridge or the project unchanged.
-template<void (WebView::*Operation)(const QString &)>
-void toBridge(kestCommandRouter *router, const QString &payload)
+template <void (WebView::*Operation)(const QString &)> void toBridge(kestCommandRouter *router, const QString &payload)
 {
     if (WebView *bridge = router->sceneBridge())
         (bridge->*Operation)(payload);
 }
 
-template<void (kestProject::*Operation)(const QString &)>
+template <void (kestProject::*Operation)(const QString &)>
 void toProject(kestCommandRouter *router, const QString &payload)
 {
     if (kestProject *project = router->project())

@@ -18,8 +18,7 @@ std::atomic<int> s_entityCounter { 0 };
 kestEntity::kestEntity(kestSubProject *owner)
     : QObject(owner)
     , m_subProject(owner)
-{
-}
+{ }
 
 kestEntity::~kestEntity()
 {

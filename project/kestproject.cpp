@@ -217,7 +217,8 @@ void kestProject::gotoSubProject(const QString &target)
         for (int i = 0; i < m_subProjects.size(); ++i) {
             if (m_subProjects.at(i)->name() != target)
                 continue;
-            qCDebug(lcRuntime).noquote() << QStringLiteral("Subproject ") + target + QStringLiteral(" found at ") + QString::number(i);
+            qCDebug(lcRuntime).noquote() << QStringLiteral("Subproject ") + target + QStringLiteral(" found at ")
+                    + QString::number(i);
             setCurrent(i);
             enterSubProject(i);
             m_history.append(i);
@@ -261,7 +262,8 @@ kestObject *kestProject::getProcedure(const QString &name) const
         if (library->hasNamedScript(trimmed))
             return library->getProcedure(trimmed);
     }
-    qCDebug(lcRuntime).noquote() << QStringLiteral("Cannot find Procedure ") + name + QStringLiteral(" 's information!");
+    qCDebug(lcRuntime).noquote() << QStringLiteral("Cannot find Procedure ") + name
+            + QStringLiteral(" 's information!");
     return nullptr;
 }
 
@@ -273,11 +275,12 @@ void kestProject::runScriptSlot(int slot)
 
 void kestProject::loadGlobalSettings()
 {
-    const struct {
+    const struct
+    {
         const char *group;
         const char *key;
     } keys[] = { { "Color", "Entitycolor" }, { "Color", "Backgroundcolor" }, { "User", "defaultLoadCourse" },
-                 { "User", "defaultLoadCoursePath" } };
+        { "User", "defaultLoadCoursePath" } };
     for (const auto &k : keys) {
         const QString value = kestPaths::readSetting(QLatin1String(k.group), QLatin1String(k.key));
         if (!value.isEmpty() && value != QLatin1String("notdefined"))

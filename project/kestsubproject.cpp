@@ -14,8 +14,7 @@ kestSubProject::kestSubProject(kestProject *project, const QString &name)
     : QObject(project)
     , m_project(project)
     , m_name(name)
-{
-}
+{ }
 
 kestSubProject::~kestSubProject()
 {

@@ -19,7 +19,8 @@ bool load(const QString &path, QDomDocument &doc, QString *errorText)
     if (!file.open(QIODevice::ReadOnly)) {
         if (errorText)
             *errorText = file.errorString();
-        qCWarning(lcRuntime).noquote() << QStringLiteral("Cannot open project document %1: %2").arg(path, file.errorString());
+        qCWarning(lcRuntime).noquote()
+            << QStringLiteral("Cannot open project document %1: %2").arg(path, file.errorString());
         return false;
     }
     QString message;
@@ -157,7 +158,8 @@ EntityData readEntity(const QDomElement &entity, const ValueResolver &resolve)
     }
     e.name = entity.attribute(kName).trimmed();
     e.function = intAttribute(entity, QStringLiteral("Function"));
-    e.stateActive = entity.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower() == QLatin1String("true");
+    e.stateActive
+        = entity.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower() == QLatin1String("true");
     e.dragDrop = entity.attribute(QStringLiteral("DragDrop")) == QLatin1String("True");
     e.text = entity.attribute(QStringLiteral("Text"));
     e.descriptionColor = entity.attribute(QStringLiteral("DescriptionColor")).trimmed().toUInt();

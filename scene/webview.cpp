@@ -11,9 +11,9 @@
 #include <QQuickView>
 #include <QTextStream>
 #include <QTouchEvent>
-#include <QWindow>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 
 // Resources of a static library are registered by hand, and only from outside any namespace.
 static void initSceneResources()
@@ -233,7 +233,8 @@ void WebView::changeEntity(const QString &payload)
 {
     QStringList fields = fieldsOf(payload);
     if (fields.size() < 3) {
-        qCWarning(lcScene).noquote() << QStringLiteral("changeEntity needs a name, an attribute and a value: ") + payload;
+        qCWarning(lcScene).noquote() << QStringLiteral("changeEntity needs a name, an attribute and a value: ")
+                + payload;
         return;
     }
     const QString attribute = fields.at(1).toLower();
@@ -437,8 +438,8 @@ QPoint WebView::touchToScene(const QSize &window, const QSize &container, const 
     const int offX = (window.width() - container.width()) / 2;
     const int offY = (window.height() - container.height()) / 2;
     if (logOffsets)
-        qCDebug(lcScene).noquote() << QStringLiteral("VerschX: ") + QString::number(offX) + QStringLiteral(" and VerschY: ")
-                + QString::number(offY);
+        qCDebug(lcScene).noquote() << QStringLiteral("VerschX: ") + QString::number(offX)
+                + QStringLiteral(" and VerschY: ") + QString::number(offY);
     // Whole multiples only, as the scene expects; an empty container counts as the window.
     const int scaleX = container.width() > 0 ? qMax(1, window.width() / container.width()) : 1;
     const int scaleY = container.height() > 0 ? qMax(1, window.height() / container.height()) : 1;

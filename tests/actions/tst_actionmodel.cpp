@@ -58,13 +58,20 @@ void tst_ActionModel::values_data()
 {
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("result");
-    QTest::newRow("Number keeps blanks") << "<Number>  5 </Number>" << "  5 ";
-    QTest::newRow("Boolean unchanged") << "<Boolean> True</Boolean>" << " True";
-    QTest::newRow("Text trimmed") << "<Text>\n   hello world \t</Text>" << "hello world";
-    QTest::newRow("Text from CDATA") << "<Text><![CDATA[ a<b ]]></Text>" << "a<b";
-    QTest::newRow("empty Number") << "<Number/>" << "";
-    QTest::newRow("Text reads its first child only") << "<Text>first<Number>9</Number>rest</Text>" << "first";
-    QTest::newRow("ActionList returns nothing") << "<ActionList><Text>x</Text></ActionList>" << "";
+    QTest::newRow("Number keeps blanks") << "<Number>  5 </Number>"
+                                         << "  5 ";
+    QTest::newRow("Boolean unchanged") << "<Boolean> True</Boolean>"
+                                       << " True";
+    QTest::newRow("Text trimmed") << "<Text>\n   hello world \t</Text>"
+                                  << "hello world";
+    QTest::newRow("Text from CDATA") << "<Text><![CDATA[ a<b ]]></Text>"
+                                     << "a<b";
+    QTest::newRow("empty Number") << "<Number/>"
+                                  << "";
+    QTest::newRow("Text reads its first child only") << "<Text>first<Number>9</Number>rest</Text>"
+                                                     << "first";
+    QTest::newRow("ActionList returns nothing") << "<ActionList><Text>x</Text></ActionList>"
+                                                << "";
 }
 
 void tst_ActionModel::values()
@@ -103,12 +110,11 @@ void tst_ActionModel::actionListStops()
 void tst_ActionModel::inertTypes_data()
 {
     QTest::addColumn<QString>("type");
-    for (const char *type :
-         { "ActionResult", "AddNum", "AddObject", "AppendText", "Batch", "ContainerShortcut", "CopyText",
-           "CreateDirectory", "DataSet", "DeleteDirectory", "DeleteFile", "DirectoryInfo", "DivideNum", "File",
-           "FileInfo", "FileStream", "Log", "Memory", "MemoryAction", "MemoryStream", "MultiplyNum", "Null",
-           "NumEquals", "NumberFromText", "Password", "Sentence", "SetPosition", "Stream", "StringStream",
-           "SubtractNum", "TextFromDataSet", "TextFromNumber", "WhileLoop" })
+    for (const char *type : { "ActionResult", "AddNum", "AddObject", "AppendText", "Batch", "ContainerShortcut",
+             "CopyText", "CreateDirectory", "DataSet", "DeleteDirectory", "DeleteFile", "DirectoryInfo", "DivideNum",
+             "File", "FileInfo", "FileStream", "Log", "Memory", "MemoryAction", "MemoryStream", "MultiplyNum", "Null",
+             "NumEquals", "NumberFromText", "Password", "Sentence", "SetPosition", "Stream", "StringStream",
+             "SubtractNum", "TextFromDataSet", "TextFromNumber", "WhileLoop" })
         QTest::newRow(type) << QString::fromLatin1(type);
 }
 
@@ -192,11 +198,9 @@ void tst_ActionModel::endAll_data()
     QTest::addColumn<QStringList>("log");
 
     QTest::newRow("equal priority stops the older branch")
-        << int(CLICK) << int(CLICK) << false << true << true
-        << lines("Run with Prio CLICK|My Prio CLICK|loopStop!");
+        << int(CLICK) << int(CLICK) << false << true << true << lines("Run with Prio CLICK|My Prio CLICK|loopStop!");
     QTest::newRow("higher priority stops it")
-        << int(SELECT) << int(CLICK) << false << true << true
-        << lines("Run with Prio CLICK|My Prio SELECT|loopStop!");
+        << int(SELECT) << int(CLICK) << false << true << true << lines("Run with Prio CLICK|My Prio SELECT|loopStop!");
     QTest::newRow("lower priority leaves it alone")
         << int(CLICK) << int(SELECT) << false << false << false << lines("Run with Prio SELECT");
     QTest::newRow("click cuts a procedure's wait short")
@@ -206,8 +210,7 @@ void tst_ActionModel::endAll_data()
     QTest::newRow("already stopped: nothing more")
         << int(CLICK) << int(PROCEDURE) << true << true << false << lines("Run with Prio PROCEDURE");
     QTest::newRow("a recording is stopped by a click")
-        << int(RECORD) << int(CLICK) << false << true << true
-        << lines("Run with Prio CLICK|My Prio |loopStop!");
+        << int(RECORD) << int(CLICK) << false << true << true << lines("Run with Prio CLICK|My Prio |loopStop!");
 }
 
 void tst_ActionModel::endAll()

@@ -24,7 +24,8 @@ const QStringList &actionTable()
         "TextFromNumber Wait WhileLoop CreateWebkit WGLAnimation ChangeEntity SelectCase SingleCase PlayVideo "
         "PngAnimate ShufflePosition ShuffleVariable ExitProc ChangeBackground CreateBubble ActivateImageBorder "
         "TextEntity ShowTextfile GetExternVariableSection IgnoreUserinput VideoPlayer VideoPlayerAction StopMedia "
-        "LoadTextfile StopPngAnimation OpenLink").split(QLatin1Char(' '));
+        "LoadTextfile StopPngAnimation OpenLink")
+                                         .split(QLatin1Char(' '));
     return names;
 }
 

@@ -42,13 +42,15 @@ void tst_ControlFlow::initTestCase()
 {
     m_app = std::make_unique<kestApplication>();
     registerTestActions();
-    QVERIFY(m_procedures.setContent(QStringLiteral(
-        "<Procedures>"
-        "<Code>Greet<ActionList><TestRecord>hello</TestRecord></ActionList></Code>"
-        "<Code>Leave<ActionList><TestRecord>in procedure</TestRecord><ExitProc/><TestRecord>not reached</TestRecord></ActionList></Code>"
-        "</Procedures>")));
+    QVERIFY(m_procedures.setContent(
+        QStringLiteral("<Procedures>"
+                       "<Code>Greet<ActionList><TestRecord>hello</TestRecord></ActionList></Code>"
+                       "<Code>Leave<ActionList><TestRecord>in procedure</TestRecord><ExitProc/><TestRecord>not "
+                       "reached</TestRecord></ActionList></Code>"
+                       "</Procedures>")));
     m_app->setProcedureSource([this](const QString &name) -> kestObject * {
-        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull();
+             c = c.nextSiblingElement()) {
             if (c.firstChild().nodeValue().trimmed() == name) // the script name leads the Code element
                 return kestScriptBuilder::buildScript(c);
         }
@@ -83,34 +85,47 @@ void tst_ControlFlow::branches_data()
     QTest::addColumn<QString>("result");
 
     const QString thenElse = QStringLiteral("<TestRecord>then</TestRecord><TestRecord>else</TestRecord>");
-    QTest::newRow("If 2 takes then") << QStringLiteral("<If><Number>2</Number>") + thenElse + QStringLiteral("</If>") << lines("then") << "then";
-    QTest::newRow("If yes takes else") << QStringLiteral("<If><Text>yes</Text>") + thenElse + QStringLiteral("</If>") << lines("else") << "else";
-    QTest::newRow("If -1 takes then") << QStringLiteral("<If><Number>-1</Number>") + thenElse + QStringLiteral("</If>") << lines("then") << "then";
+    QTest::newRow("If 2 takes then") << QStringLiteral("<If><Number>2</Number>") + thenElse + QStringLiteral("</If>")
+                                     << lines("then") << "then";
+    QTest::newRow("If yes takes else") << QStringLiteral("<If><Text>yes</Text>") + thenElse + QStringLiteral("</If>")
+                                       << lines("else") << "else";
+    QTest::newRow("If -1 takes then") << QStringLiteral("<If><Number>-1</Number>") + thenElse + QStringLiteral("</If>")
+                                      << lines("then") << "then";
     QTest::newRow("If without else") << "<If><Number>0</Number><TestRecord>then</TestRecord></If>" << lines("") << "";
 
     const QString eqBranches = QStringLiteral("<TestRecord>equal</TestRecord><TestRecord>differ</TestRecord>");
     QTest::newRow("IfEqual variable against its value")
-        << QStringLiteral("<IfEqual><Text>Score</Text><Number>42</Number>") + eqBranches + QStringLiteral("</IfEqual>") << lines("equal") << "equal";
+        << QStringLiteral("<IfEqual><Text>Score</Text><Number>42</Number>") + eqBranches + QStringLiteral("</IfEqual>")
+        << lines("equal") << "equal";
     QTest::newRow("IfEqual is case-sensitive")
-        << QStringLiteral("<IfEqual><Text>Colour</Text><Text>Red</Text>") + eqBranches + QStringLiteral("</IfEqual>") << lines("differ") << "differ";
+        << QStringLiteral("<IfEqual><Text>Colour</Text><Text>Red</Text>") + eqBranches + QStringLiteral("</IfEqual>")
+        << lines("differ") << "differ";
     QTest::newRow("IfNot on equal values")
-        << QStringLiteral("<IfNot><Text>Colour</Text><Text>red</Text>") + eqBranches + QStringLiteral("</IfNot>") << lines("differ") << "differ";
+        << QStringLiteral("<IfNot><Text>Colour</Text><Text>red</Text>") + eqBranches + QStringLiteral("</IfNot>")
+        << lines("differ") << "differ";
     QTest::newRow("IfNot on different values")
-        << QStringLiteral("<IfNot><Text>a</Text><Text>b</Text>") + eqBranches + QStringLiteral("</IfNot>") << lines("equal") << "equal";
+        << QStringLiteral("<IfNot><Text>a</Text><Text>b</Text>") + eqBranches + QStringLiteral("</IfNot>")
+        << lines("equal") << "equal";
 
     const QString cmp = QStringLiteral("<TestRecord>yes</TestRecord><TestRecord>no</TestRecord>");
-    QTest::newRow("IfHigher 10 9") << QStringLiteral("<IfHigher><Number>10</Number><Number>9</Number>") + cmp + QStringLiteral("</IfHigher>")
+    QTest::newRow("IfHigher 10 9") << QStringLiteral("<IfHigher><Number>10</Number><Number>9</Number>") + cmp
+            + QStringLiteral("</IfHigher>")
                                    << lines("yes") << "yes";
-    QTest::newRow("IfHigher 10 word") << QStringLiteral("<IfHigher><Number>10</Number><Text>many</Text>") + cmp + QStringLiteral("</IfHigher>")
+    QTest::newRow("IfHigher 10 word") << QStringLiteral("<IfHigher><Number>10</Number><Text>many</Text>") + cmp
+            + QStringLiteral("</IfHigher>")
                                       << lines("no") << "no";
-    QTest::newRow("IfHigher equal") << QStringLiteral("<IfHigher><Number>9</Number><Number>9</Number>") + cmp + QStringLiteral("</IfHigher>")
+    QTest::newRow("IfHigher equal") << QStringLiteral("<IfHigher><Number>9</Number><Number>9</Number>") + cmp
+            + QStringLiteral("</IfHigher>")
                                     << lines("no") << "no";
-    QTest::newRow("IfHigher variable") << QStringLiteral("<IfHigher><Text>Score</Text><Number>40</Number>") + cmp + QStringLiteral("</IfHigher>")
+    QTest::newRow("IfHigher variable") << QStringLiteral("<IfHigher><Text>Score</Text><Number>40</Number>") + cmp
+            + QStringLiteral("</IfHigher>")
                                        << lines("yes") << "yes";
-    QTest::newRow("IfLower 2 10") << QStringLiteral("<IfLower><Number>2</Number><Number>10</Number>") + cmp + QStringLiteral("</IfLower>")
+    QTest::newRow("IfLower 2 10") << QStringLiteral("<IfLower><Number>2</Number><Number>10</Number>") + cmp
+            + QStringLiteral("</IfLower>")
                                   << lines("yes") << "yes";
     QTest::newRow("IfLower fraction does not parse")
-        << QStringLiteral("<IfLower><Number>2.5</Number><Number>10</Number>") + cmp + QStringLiteral("</IfLower>") << lines("no") << "no";
+        << QStringLiteral("<IfLower><Number>2.5</Number><Number>10</Number>") + cmp + QStringLiteral("</IfLower>")
+        << lines("no") << "no";
 
     QTest::newRow("SelectCase first match only")
         << "<SelectCase><Text>b</Text>"
@@ -136,16 +151,19 @@ void tst_ControlFlow::branches_data()
         << "<SingleCase name=\"default\"><TestRecord>body</TestRecord></SingleCase>" << lines("") << "";
 
     const QString bodies = QStringLiteral("<TestRecord>a</TestRecord><TestRecord>b</TestRecord>");
-    QTest::newRow("ForLoop 1 to 3")
-        << QStringLiteral("<ForLoop><Number>1</Number><Number>3</Number><Number>1</Number>") + bodies + QStringLiteral("</ForLoop>")
-        << lines("a|b|a|b|a|b") << "";
+    QTest::newRow("ForLoop 1 to 3") << QStringLiteral("<ForLoop><Number>1</Number><Number>3</Number><Number>1</Number>")
+            + bodies + QStringLiteral("</ForLoop>")
+                                    << lines("a|b|a|b|a|b") << "";
     QTest::newRow("ForLoop start beyond end")
-        << QStringLiteral("<ForLoop><Number>4</Number><Number>3</Number><Number>1</Number>") + bodies + QStringLiteral("</ForLoop>") << lines("") << "";
+        << QStringLiteral("<ForLoop><Number>4</Number><Number>3</Number><Number>1</Number>") + bodies
+            + QStringLiteral("</ForLoop>")
+        << lines("") << "";
     QTest::newRow("ForLoop step 2, one body")
         << "<ForLoop><Number>0</Number><Number>5</Number><Number>2</Number><TestRecord>a</TestRecord></ForLoop>"
         << lines("a|a|a") << "";
     QTest::newRow("ForLoop bounds from variables")
-        << QStringLiteral("<ForLoop><GetValue><Text>One</Text></GetValue><Number>2</Number><Number>1</Number>") + bodies + QStringLiteral("</ForLoop>")
+        << QStringLiteral("<ForLoop><GetValue><Text>One</Text></GetValue><Number>2</Number><Number>1</Number>") + bodies
+            + QStringLiteral("</ForLoop>")
         << lines("a|b|a|b") << "";
     QTest::newRow("ForLoop near the integer limit ends")
         << "<ForLoop><Number>2147483646</Number><Number>2147483647</Number><Number>1000</Number>"
@@ -168,10 +186,11 @@ void tst_ControlFlow::stoppedBranches_data()
     QTest::addColumn<QStringList>("journal");
     const QString branches = QStringLiteral("<TestRecord>equal</TestRecord><TestRecord>differ</TestRecord>");
     // IfEqual only needs the script not to be stopped; the others also need it registered.
-    QTest::newRow("IfEqual unregistered runs") << QStringLiteral("<IfEqual><Text>a</Text><Text>a</Text>") + branches + QStringLiteral("</IfEqual>")
-                                               << false << lines("equal");
-    QTest::newRow("IfNot unregistered does nothing") << QStringLiteral("<IfNot><Text>a</Text><Text>b</Text>") + branches + QStringLiteral("</IfNot>")
-                                                     << false << lines("");
+    QTest::newRow("IfEqual unregistered runs")
+        << QStringLiteral("<IfEqual><Text>a</Text><Text>a</Text>") + branches + QStringLiteral("</IfEqual>") << false
+        << lines("equal");
+    QTest::newRow("IfNot unregistered does nothing") << QStringLiteral("<IfNot><Text>a</Text><Text>b</Text>") + branches
+            + QStringLiteral("</IfNot>") << false << lines("");
     QTest::newRow("SelectCase unregistered does nothing")
         << "<SelectCase><Text>a</Text><SingleCase name=\"a\"><TestRecord>a</TestRecord></SingleCase></SelectCase>"
         << false << lines("");
@@ -190,8 +209,9 @@ void tst_ControlFlow::stoppedBranches()
 void tst_ControlFlow::endlessLoopStops()
 {
     // Step 0 never reaches the end: ExitProc inside, or a stop request from outside, ends it.
-    run(QStringLiteral("<ActionList><ForLoop><Number>1</Number><Number>3</Number><Number>0</Number>"
-                       "<TestRecord>pass</TestRecord><ExitProc/></ForLoop><TestRecord>after</TestRecord></ActionList>"));
+    run(QStringLiteral(
+        "<ActionList><ForLoop><Number>1</Number><Number>3</Number><Number>0</Number>"
+        "<TestRecord>pass</TestRecord><ExitProc/></ForLoop><TestRecord>after</TestRecord></ActionList>"));
     QCOMPARE(TestRecord::journal(), lines("pass"));
 
     const auto root = buildBody(QStringLiteral(
@@ -246,9 +266,12 @@ void tst_ControlFlow::wait_data()
 {
     QTest::addColumn<QString>("duration");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("25 ms") << "25" << "25";
-    QTest::newRow("zero") << "0" << "0";
-    QTest::newRow("not a number") << "soon" << "0";
+    QTest::newRow("25 ms") << "25"
+                           << "25";
+    QTest::newRow("zero") << "0"
+                          << "0";
+    QTest::newRow("not a number") << "soon"
+                                  << "0";
 }
 
 void tst_ControlFlow::wait()
@@ -264,8 +287,8 @@ void tst_ControlFlow::waitEndsOnStopRequest()
 {
     // A stop reaches the root from another thread while the wait sleeps; it ends the wait and
     // the rest of the script.
-    const auto root = buildBody(QStringLiteral(
-        "<ActionList><Wait><Number>60000</Number></Wait><TestRecord>after</TestRecord></ActionList>"));
+    const auto root = buildBody(
+        QStringLiteral("<ActionList><Wait><Number>60000</Number></Wait><TestRecord>after</TestRecord></ActionList>"));
     statRunningObject = root.get();
     LogCapture logs;
     std::atomic<bool> done { false };

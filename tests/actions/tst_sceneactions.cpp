@@ -21,7 +21,8 @@ QString call(const char *action, const char *args)
 {
     QString body = QLatin1Char('<') + QLatin1String(action) + QLatin1Char('>');
     for (const QString &text : QString::fromUtf8(args).split(QLatin1Char('|'), QString::SkipEmptyParts))
-        body += QStringLiteral("<Number>") + (text == QLatin1String("-") ? QString() : text) + QStringLiteral("</Number>");
+        body += QStringLiteral("<Number>") + (text == QLatin1String("-") ? QString() : text)
+            + QStringLiteral("</Number>");
     return body + QStringLiteral("</") + QLatin1String(action) + QLatin1Char('>');
 }
 

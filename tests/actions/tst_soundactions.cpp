@@ -60,7 +60,7 @@ QString headerOf(const QString &path)
     in >> dataSize;
     return QString::fromLatin1(header.mid(0, 4) + header.mid(8, 28).toHex(' ') + ' ' + header.mid(36, 4))
         + (riffSize == file.size() - 8 && dataSize == file.size() - 44 ? QStringLiteral(" sizes agree")
-                                                                          : QStringLiteral(" sizes differ"));
+                                                                       : QStringLiteral(" sizes differ"));
 }
 
 const QString MonoHeader = QStringLiteral(
@@ -159,10 +159,12 @@ std::unique_ptr<kestObject> tst_SoundActions::build(const QString &body, bool re
 
 QStringList tst_SoundActions::playedFiles() const
 {
-    const QString prefix = QStringLiteral("playaudio=") + QUrl::fromLocalFile(m_course->path()).toString() + QLatin1Char('/');
+    const QString prefix
+        = QStringLiteral("playaudio=") + QUrl::fromLocalFile(m_course->path()).toString() + QLatin1Char('/');
     QStringList files;
     for (const QString &command : sent())
-        files << (command.startsWith(prefix) ? command.mid(prefix.size()).section(QStringLiteral(";_;"), 0, 0) : command);
+        files << (command.startsWith(prefix) ? command.mid(prefix.size()).section(QStringLiteral(";_;"), 0, 0)
+                                             : command);
     return files;
 }
 
@@ -230,12 +232,13 @@ void tst_SoundActions::soundsSentAtOnce_data()
     QTest::addColumn<QByteArray>("list");
     QTest::addColumn<QStringList>("played"); // files; with "?" in front: exactly one of them
     QTest::addColumn<QString>("logged");
-    const auto row = [](const char *name, const char *action, const char *args, const char *listFile,
-                         const char *list, const char *played, const char *logged = "") {
+    const auto row = [](const char *name, const char *action, const char *args, const char *listFile, const char *list,
+                         const char *played, const char *logged = "") {
         QTest::newRow(name) << call(action, QString::fromUtf8(args)) << QString::fromUtf8(listFile) << QByteArray(list)
                             << lines(played) << QString::fromUtf8(logged);
     };
-    row("false in any case: no wait", "PlaySound", "a.wav|FaLsE", "", "", "a.wav", "[LIB] PlaySound is BACKGROUND: true");
+    row("false in any case: no wait", "PlaySound", "a.wav|FaLsE", "", "", "a.wav",
+        "[LIB] PlaySound is BACKGROUND: true");
     row("backslashes", "PlaySound", "lists\\d.ogg|false", "", "", "lists/d.ogg");
     row("missing file", "PlaySound", "nothing.wav", "", "", "", "[LIB] PlaySound MP3 is BROKEN! : nothing.wav");
     row("error page as sound", "PlaySound", "broken.wav", "", "", "", "[LIB] PlaySound MP3 is BROKEN! : broken.wav");

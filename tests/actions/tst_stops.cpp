@@ -65,7 +65,8 @@ void tst_Stops::initTestCase()
     registerTestActions();
     QVERIFY(m_procedures.setContent(Procedures));
     m_app->setProcedureSource([this](const QString &name) -> kestObject * {
-        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull();
+             c = c.nextSiblingElement()) {
             if (c.firstChild().nodeValue() == name)
                 return kestScriptBuilder::buildScript(c);
         }
@@ -85,7 +86,7 @@ kestBranchManager *tst_Stops::manager(const QString &name, const QString &list)
 {
     QDomDocument doc;
     if (!doc.setContent(QStringLiteral("<Code>") + name + QStringLiteral("<ActionList>") + list
-                        + QStringLiteral("</ActionList></Code>")))
+            + QStringLiteral("</ActionList></Code>")))
         qFatal("bad script");
     m_documents << doc;
     return new kestBranchManager(m_owner.get(), doc.documentElement(), name);
@@ -122,8 +123,9 @@ void tst_Stops::stopReachesWorker()
     QFETCH(int, prio);
     QFETCH(QString, body);
     // A registered click script keeps a procedure company, so that the procedure runs alongside.
-    start(manager(QStringLiteral("Click"), QStringLiteral("<TestRecord>click</TestRecord><Wait><Number>600000</Number></Wait>")),
-          CLICK, QStringLiteral("click"));
+    start(manager(QStringLiteral("Click"),
+              QStringLiteral("<TestRecord>click</TestRecord><Wait><Number>600000</Number></Wait>")),
+        CLICK, QStringLiteral("click"));
     start(manager(QStringLiteral("Script"), body), Prio(prio), QStringLiteral("begin"));
 
     // Emitted here, on the GUI thread, while the worker sleeps or computes without an event loop.
@@ -162,9 +164,9 @@ void tst_Stops::selfCallingProcedureIsCapped()
 {
     LogCapture logs;
     start(manager(QStringLiteral("Click"),
-                  QStringLiteral("<TestRecord>begin</TestRecord><CallProcedure><Text>Again</Text></CallProcedure>"
-                                 "<TestRecord>after</TestRecord>")),
-          CLICK, QStringLiteral("begin"));
+              QStringLiteral("<TestRecord>begin</TestRecord><CallProcedure><Text>Again</Text></CallProcedure>"
+                             "<TestRecord>after</TestRecord>")),
+        CLICK, QStringLiteral("begin"));
     QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("after")), 20000);
     const QString capped = QStringLiteral("[LIB] CallProcedure: Again not called, calls nested %1 deep")
                                .arg(CallProcedure::MaxProcedureDepth);

@@ -91,7 +91,9 @@ private slots:
         // Without an application the timer counts from the epoch: thirteen digits, which six
         // significant digits would turn into an exponent that arithmetic cannot read.
         m_app.reset();
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d{13}$")).match(kestTextExpansion::expand(QStringLiteral("$TIMER"))).hasMatch());
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d{13}$"))
+                    .match(kestTextExpansion::expand(QStringLiteral("$TIMER")))
+                    .hasMatch());
         QCOMPARE(kestTextExpansion::expand(QStringLiteral("[$TIMER-$TIMER]")), QStringLiteral("0"));
         m_app = std::make_unique<kestApplication>();
     }

@@ -172,9 +172,12 @@ private slots:
     {
         QTest::addColumn<QString>("groups");
         QTest::addColumn<QString>("outcomes"); // kept;exchanged
-        QTest::newRow("two groups") << "a1|a2;b1|b2" << "1|2|3|4;3|4|1|2";
-        QTest::newRow("short tuple leaves names empty") << "a1|a2;b1" << "1|2|3|4;3||1|4";
-        QTest::newRow("trailing ; adds no empty group") << "a1|a2;b1|b2;" << "1|2|3|4;3|4|1|2";
+        QTest::newRow("two groups") << "a1|a2;b1|b2"
+                                    << "1|2|3|4;3|4|1|2";
+        QTest::newRow("short tuple leaves names empty") << "a1|a2;b1"
+                                                        << "1|2|3|4;3||1|4";
+        QTest::newRow("trailing ; adds no empty group") << "a1|a2;b1|b2;"
+                                                        << "1|2|3|4;3|4|1|2";
     }
     void shuffleVariable()
     {
@@ -190,7 +193,8 @@ private slots:
             QStringList values;
             for (const char *name : { "a1", "a2", "b1", "b2" })
                 values << variableValue(QLatin1String(name));
-            QVERIFY2(outcomes.split(QLatin1Char(';')).contains(values.join(QLatin1Char('|'))), qPrintable(values.join(QLatin1Char('|'))));
+            QVERIFY2(outcomes.split(QLatin1Char(';')).contains(values.join(QLatin1Char('|'))),
+                qPrintable(values.join(QLatin1Char('|'))));
             seen.insert(values.join(QLatin1Char('|')));
         }
         QCOMPARE(seen.size(), 2);
@@ -201,7 +205,8 @@ private slots:
         // Each action used to reseed with the time in seconds, so fresh actions drew alike.
         QSet<QString> draws;
         for (int i = 0; i < 5; ++i) {
-            run(QStringLiteral("SetRandomValue"), { QStringLiteral("R"), QStringLiteral("0"), QStringLiteral("1000000000") });
+            run(QStringLiteral("SetRandomValue"),
+                { QStringLiteral("R"), QStringLiteral("0"), QStringLiteral("1000000000") });
             draws.insert(variableValue(QStringLiteral("R")));
         }
         QVERIFY(draws.size() > 1);

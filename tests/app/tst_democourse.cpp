@@ -22,8 +22,8 @@
 #include <QFile>
 #include <QImageReader>
 #include <QQuickItem>
-#include <QSettings>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWidget>

@@ -188,7 +188,8 @@ void tst_Startup::firstStartOffline()
     // The "###start###" marker has the choice remembered: no course, the default project file.
     QSettings settings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat);
     QCOMPARE(settings.value(QStringLiteral("User/defaultLoadCourse")).toString(), QString());
-    QCOMPARE(settings.value(QStringLiteral("User/defaultLoadCoursePath")).toString(), userFolder() + QStringLiteral("tavelo.avx"));
+    QCOMPARE(settings.value(QStringLiteral("User/defaultLoadCoursePath")).toString(),
+        userFolder() + QStringLiteral("tavelo.avx"));
     QCOMPARE(settings.value(QStringLiteral("User/VarTeacherMail"), QStringLiteral("missing")).toString(), QString());
 
     QCOMPARE(kestVariables::variableValue(QStringLiteral("USERPATH")), userFolder());
@@ -371,9 +372,12 @@ void tst_Startup::touchToScene_data()
     QTest::addColumn<QSize>("container");
     QTest::addColumn<QPointF>("touch");
     QTest::addColumn<QPoint>("scene");
-    QTest::newRow("bars left and right") << QSize(2560, 1080) << QSize(1920, 1080) << QPointF(1280, 540) << QPoint(960, 540);
-    QTest::newRow("bars above and below") << QSize(1920, 1200) << QSize(1920, 1080) << QPointF(100, 160) << QPoint(100, 100);
-    QTest::newRow("exact fit, fraction cut") << QSize(1600, 900) << QSize(1600, 900) << QPointF(10.7, 20.2) << QPoint(10, 20);
+    QTest::newRow("bars left and right") << QSize(2560, 1080) << QSize(1920, 1080) << QPointF(1280, 540)
+                                         << QPoint(960, 540);
+    QTest::newRow("bars above and below")
+        << QSize(1920, 1200) << QSize(1920, 1080) << QPointF(100, 160) << QPoint(100, 100);
+    QTest::newRow("exact fit, fraction cut")
+        << QSize(1600, 900) << QSize(1600, 900) << QPointF(10.7, 20.2) << QPoint(10, 20);
     QTest::newRow("no container yet") << QSize(800, 600) << QSize(0, 0) << QPointF(10, 10) << QPoint(-390, -290);
 }
 
@@ -449,17 +453,16 @@ void tst_Startup::scriptsDriveThePlayer()
     start();
     QVERIFY(settle());
     kestProject *project = m_window->getProject();
-    const auto click = [project](const char *entity) {
-        project->webView()->qmlClickedEntity(QLatin1String(entity));
-    };
+    const auto click = [project](const char *entity) { project->webView()->qmlClickedEntity(QLatin1String(entity)); };
 
     // Settings written by one action are read back by the next, and are on disk.
     click("Remember");
     QVERIFY(settle());
     QCOMPARE(kestVariables::variableValue(QStringLiteral("seen colour")), QStringLiteral("blue"));
     QCOMPARE(QSettings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat)
-                 .value(QStringLiteral("User/Colour")).toString(),
-             QStringLiteral("blue"));
+                 .value(QStringLiteral("User/Colour"))
+                 .toString(),
+        QStringLiteral("blue"));
 
     // A scene change ends the rest of its script.
     TestRecord::clearJournal();
@@ -481,7 +484,7 @@ void tst_Startup::scriptsDriveThePlayer()
     // scene change pre-empts it; the scene asked for runs last either way.
     const QStringList journal = TestRecord::journal();
     QVERIFY2(journal == lines("main English|main Second") || journal == lines("main Second"),
-             qPrintable(journal.join(QLatin1Char('|'))));
+        qPrintable(journal.join(QLatin1Char('|'))));
     QCOMPARE(project->currentSubProject()->name(), QStringLiteral("Second"));
 
     // CloseApp ends the program's event loop.

@@ -65,4 +65,3 @@ private:
     int m_port = 0;
     int m_taken = 0;
 };
-

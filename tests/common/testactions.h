@@ -5,8 +5,8 @@
 #include "kestobject.h"
 
 #include <QMutex>
-#include <memory>
 #include <QStringList>
+#include <memory>
 
 class QThread;
 

@@ -88,13 +88,20 @@ void tst_ScriptBuilder::build_data()
     QTest::addColumn<QString>("tree");
     QTest::addColumn<bool>("rootHasChildren");
 
-    QTest::newRow("values") << "values" << "ActionList(Text,Number,Boolean)" << true;
-    QTest::newRow("unknown tag skipped with its subtree") << "unknown skipped" << "ActionList(Text,Text)" << true;
-    QTest::newRow("only unknown children") << "all unknown" << "ActionList" << false;
-    QTest::newRow("two roots: the last one") << "two roots" << "ActionList(TestRecord)" << true;
-    QTest::newRow("type names the registry does not hold") << "framework names" << "ActionList" << false;
-    QTest::newRow("name attribute, empty or set") << "names" << "ActionList#outer(Text,Text#label)" << true;
-    QTest::newRow("nesting") << "nested" << "ActionList(ActionList(ActionList(TestRecord)),TestRecord)" << true;
+    QTest::newRow("values") << "values"
+                            << "ActionList(Text,Number,Boolean)" << true;
+    QTest::newRow("unknown tag skipped with its subtree") << "unknown skipped"
+                                                          << "ActionList(Text,Text)" << true;
+    QTest::newRow("only unknown children") << "all unknown"
+                                           << "ActionList" << false;
+    QTest::newRow("two roots: the last one") << "two roots"
+                                             << "ActionList(TestRecord)" << true;
+    QTest::newRow("type names the registry does not hold") << "framework names"
+                                                           << "ActionList" << false;
+    QTest::newRow("name attribute, empty or set") << "names"
+                                                  << "ActionList#outer(Text,Text#label)" << true;
+    QTest::newRow("nesting") << "nested"
+                             << "ActionList(ActionList(ActionList(TestRecord)),TestRecord)" << true;
 }
 
 void tst_ScriptBuilder::build()
@@ -132,8 +139,10 @@ void tst_ScriptBuilder::arguments_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("result");
-    QTest::newRow("unknown child shifts later arguments down") << "argument shift" << "two";
-    QTest::newRow("missing argument is empty") << "missing argument" << "";
+    QTest::newRow("unknown child shifts later arguments down") << "argument shift"
+                                                               << "two";
+    QTest::newRow("missing argument is empty") << "missing argument"
+                                               << "";
 }
 
 void tst_ScriptBuilder::arguments()
@@ -161,7 +170,8 @@ void tst_ScriptBuilder::concurrentBuilds()
         threads.emplace_back(QThread::create([&code, &wholeTrees] {
             for (int i = 0; i < 200; ++i) {
                 std::unique_ptr<kestObject> root(kestScriptBuilder::buildScript(code));
-                if (root && shape(root.get()) == QLatin1String("ActionList(ActionList(ActionList(TestRecord)),TestRecord)"))
+                if (root
+                    && shape(root.get()) == QLatin1String("ActionList(ActionList(ActionList(TestRecord)),TestRecord)"))
                     ++wholeTrees;
             }
         }));

@@ -131,7 +131,8 @@ void tst_Project::loadEntersFirstScene()
 void tst_Project::keywordNavigation()
 {
     QVERIFY(load("navigation.avx"));
-    const QStringList expected[] = { lines("main B"), lines("main C"), lines(""), lines("main B"), lines("main A"), lines("") };
+    const QStringList expected[]
+        = { lines("main B"), lines("main C"), lines(""), lines("main B"), lines("main A"), lines("") };
     const char *steps[] = { "%NEXT", "%NEXT", "%NEXT", "%PREVIOUS", "%PREVIOUS", "%PREVIOUS" };
     const int current[] = { 1, 2, 2, 1, 0, 0 };
     for (int i = 0; i < 6; ++i) {
@@ -322,9 +323,12 @@ void tst_Project::setEntityActive_data()
     QTest::addColumn<QString>("entity");
     QTest::addColumn<QString>("value");
     QTest::addColumn<bool>("active");
-    QTest::newRow("True activates") << "Sleeper" << "True" << true;
-    QTest::newRow("yes deactivates") << "a" << "yes" << false;
-    QTest::newRow("menu entity reached through the menu bars") << "MenuToggle" << "false" << false;
+    QTest::newRow("True activates") << "Sleeper"
+                                    << "True" << true;
+    QTest::newRow("yes deactivates") << "a"
+                                     << "yes" << false;
+    QTest::newRow("menu entity reached through the menu bars") << "MenuToggle"
+                                                               << "false" << false;
 }
 
 void tst_Project::setEntityActive()
@@ -350,8 +354,9 @@ void tst_Project::drawOrderAndIds()
     QStringList created;
     for (const QString &line : log.startingWith(QStringLiteral("QML CREATE ")))
         created << line.mid(11).chopped(1);
-    QCOMPARE(created, QStringList({ QStringLiteral("C"), QStringLiteral("Sleeper"), QStringLiteral("Target"),
-                                    QStringLiteral("a"), QStringLiteral("b") }));
+    QCOMPARE(created,
+        QStringList({ QStringLiteral("C"), QStringLiteral("Sleeper"), QStringLiteral("Target"), QStringLiteral("a"),
+            QStringLiteral("b") }));
 
     QSet<int> ids;
     for (kestEntity *e : m_project->currentSubProject()->entities())
@@ -435,9 +440,8 @@ void tst_Project::routerTable()
         QVERIFY2(kestCommandRouter::hasRoute(command), command.data());
 
     // Navigation through the router, also when sent from a worker thread.
-    std::unique_ptr<QThread> sender(QThread::create([this] {
-        m_app->kestHandleEvent(QStringLiteral("gotoSubProject"), QStringLiteral("C"));
-    }));
+    std::unique_ptr<QThread> sender(
+        QThread::create([this] { m_app->kestHandleEvent(QStringLiteral("gotoSubProject"), QStringLiteral("C")); }));
     m_clock.advance(110);
     sender->start();
     QVERIFY(sender->wait(5000));

@@ -123,8 +123,8 @@ void tst_ProjectDocument::subProjects_data()
         << 2 << "Fallback to text" << SubProjectKind::Ordinary << false << QString() << defaultArea << none << false;
     QTest::newRow("PROCEDURES text beats MenuBar")
         << 3 << "Library" << SubProjectKind::Procedure << true << "top" << defaultArea << none << false;
-    QTest::newRow("PROCEDURES inside Name only")
-        << 4 << "Only PROCEDURES in name" << SubProjectKind::Ordinary << false << QString() << defaultArea << none << false;
+    QTest::newRow("PROCEDURES inside Name only") << 4 << "Only PROCEDURES in name" << SubProjectKind::Ordinary << false
+                                                 << QString() << defaultArea << none << false;
     QTest::newRow("MenuBar none in capitals")
         << 5 << "No menu" << SubProjectKind::Ordinary << false << "none" << defaultArea << none << false;
     QTest::newRow("menu bar with attributes")
@@ -161,7 +161,9 @@ void tst_ProjectDocument::subProjectContent()
     QStringList names;
     for (const QDomElement &e : scene.entities)
         names << e.attribute(QStringLiteral("Name"));
-    QCOMPARE(names, QStringList({ QStringLiteral(" Ball "), QStringLiteral("Lower"), QStringLiteral("Plain"), QStringLiteral("Ball") }));
+    QCOMPARE(names,
+        QStringList(
+            { QStringLiteral(" Ball "), QStringLiteral("Lower"), QStringLiteral("Plain"), QStringLiteral("Ball") }));
 
     // Code elements are filed by trimmed name into the fixed slots.
     for (int slot = 0; slot < FixedSlotCount; ++slot)
@@ -203,11 +205,13 @@ void tst_ProjectDocument::entities_data()
     QTest::addColumn<quint32>("descriptionColor");
 
     QTest::newRow("all attributes, Filename names a variable")
-        << 0 << "Ball" << "pics/ball.png" << 3 << false << true << "Kick" << quint32(0xFFFF0000);
-    QTest::newRow("lower-case true is no drag, no is inactive")
-        << 1 << "Lower" << "" << 0 << false << false << "" << quint32(0);
+        << 0 << "Ball"
+        << "pics/ball.png" << 3 << false << true << "Kick" << quint32(0xFFFF0000);
+    QTest::newRow("lower-case true is no drag, no is inactive") << 1 << "Lower"
+                                                                << "" << 0 << false << false << "" << quint32(0);
     QTest::newRow("defaults: active, Filename kept when no variable")
-        << 2 << "Plain" << "pics\\plain.png" << 0 << true << false << "" << quint32(0);
+        << 2 << "Plain"
+        << "pics\\plain.png" << 0 << true << false << "" << quint32(0);
 }
 
 void tst_ProjectDocument::entities()
@@ -242,8 +246,8 @@ void tst_ProjectDocument::entityScripts()
 
     // Named scripts: trimmed names; a later script of the same name replaces the earlier one.
     QCOMPARE(scene.namedScripts.keys(),
-             QStringList({ QStringLiteral("Helper"), QStringLiteral("Script_JoystickButton15"),
-                           QStringLiteral("Script_JoystickButton3") }));
+        QStringList({ QStringLiteral("Helper"), QStringLiteral("Script_JoystickButton15"),
+            QStringLiteral("Script_JoystickButton3") }));
     const QDomElement helper = scene.namedScripts.value(QStringLiteral("Helper"));
     QCOMPARE(helper.firstChildElement().firstChildElement().text(), QStringLiteral("second helper"));
 }
@@ -291,9 +295,9 @@ void tst_ProjectDocument::documentScriptsExecute()
         }
     }
     QCOMPARE(TestRecord::journal(),
-             QStringList({ QStringLiteral("hello"), QStringLiteral("main"), QStringLiteral("joy3"),
-                           QStringLiteral("second helper"), QStringLiteral("click"), QStringLiteral("select"),
-                           QStringLiteral("release") }));
+        QStringList(
+            { QStringLiteral("hello"), QStringLiteral("main"), QStringLiteral("joy3"), QStringLiteral("second helper"),
+                QStringLiteral("click"), QStringLiteral("select"), QStringLiteral("release") }));
 }
 
 QTEST_GUILESS_MAIN(tst_ProjectDocument)

@@ -75,10 +75,11 @@ void tst_SendMail::scriptDeliversOneMail()
     QCOMPARE(subjects, QStringList { QStringLiteral("My workBcc: mallory@evil.test") });
     const QJsonArray parts = mail[QLatin1String("parts")].toArray();
     QCOMPARE(parts.size(), 2);
-    const QString body = QString::fromUtf8(QByteArray::fromBase64(parts[0][QLatin1String("data")].toString().toLatin1()));
+    const QString body
+        = QString::fromUtf8(QByteArray::fromBase64(parts[0][QLatin1String("data")].toString().toLatin1()));
     QCOMPARE(body.split(QStringLiteral("\r\n")).mid(0, 4),
-             QStringList({ QStringLiteral("Anna : Mobile Version --> first line"), QStringLiteral(".hello"),
-                           QStringLiteral("."), QStringLiteral("last line") }));
+        QStringList({ QStringLiteral("Anna : Mobile Version --> first line"), QStringLiteral(".hello"),
+            QStringLiteral("."), QStringLiteral("last line") }));
     QCOMPARE(QByteArray::fromBase64(parts[1][QLatin1String("data")].toString().toLatin1()), attachment);
 }
 

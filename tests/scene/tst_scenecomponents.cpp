@@ -87,7 +87,8 @@ void tst_SceneComponents::mediaPlayerOnlyForVideo()
     QVERIFY(scene.start(m_base));
     QList<QStringList> entities;
     for (int i = 0; i < 30; ++i)
-        entities << QStringList { QStringLiteral("Name=E%1").arg(i), QStringLiteral("Width=10"), QStringLiteral("Height=10") };
+        entities << QStringList { QStringLiteral("Name=E%1").arg(i), QStringLiteral("Width=10"),
+            QStringLiteral("Height=10") };
     scene.addEntities(entities);
     QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children.length")).toInt(), 30);
     QCOMPARE(countInheriting(scene, "QDeclarativeVideoOutput"), 0);
@@ -116,8 +117,8 @@ void tst_SceneComponents::objectsGivenBackOnReset()
                 QStringLiteral("Width=40"), QStringLiteral("Height=40"), QStringLiteral("Text=t%1").arg(i) };
         scene.addEntities(entities);
         scene.call("pngAnimate", QStringLiteral("E1;_;walk;_;%1a.png,%1b.png;_;-1").arg(m_base));
-        scene.view->playAudio(QUrl::fromLocalFile(m_base + QStringLiteral("none.wav")).toString()
-            + QStringLiteral(";_;%1").arg(round));
+        scene.view->playAudio(
+            QUrl::fromLocalFile(m_base + QStringLiteral("none.wav")).toString() + QStringLiteral(";_;%1").arg(round));
         scene.call("actionVideoPlayer", QStringLiteral("setsource;_;E2;_;none.ogv;_;0"));
         QVERIFY(scene.root()->findChildren<QObject *>().size() > withMenu + 20);
         scene.view->subprojectReset();
@@ -171,7 +172,8 @@ void tst_SceneComponents::entityVideo()
     QCOMPARE(scene.eval(QStringLiteral("mycanvas.videoIsPlaying")).toBool(), finished.isEmpty());
     if (stop) {
         QTRY_COMPARE_WITH_TIMEOUT(
-            scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[2].item.playbackState")).toInt(), 1, 10000);
+            scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[2].item.playbackState")).toInt(), 1,
+            10000);
         scene.view->videoPlayerAction(QStringLiteral("stop;_;Screen"));
     }
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
@@ -219,7 +221,8 @@ void tst_SceneComponents::soundNamesStayValues_data()
 {
     QTest::addColumn<QString>("file");
 
-    QTest::newRow("quotes and braces") << QStringLiteral("a\"}\nAudio { Component.onCompleted: mycanvas.canGoOn = false }//");
+    QTest::newRow("quotes and braces") << QStringLiteral(
+        "a\"}\nAudio { Component.onCompleted: mycanvas.canGoOn = false }//");
     QTest::newRow("backslashes and separators") << QStringLiteral("C:\\x\\\"\u2028y.wav");
 }
 

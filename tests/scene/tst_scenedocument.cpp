@@ -172,8 +172,8 @@ void tst_SceneDocument::hoverReportsEachEntry()
     QSignalSpy hovered(scene.view.get(), &WebView::hoverEntity);
     QQuickView *window = scene.view->quickView();
     // Into A, within A, out to nothing, into B, onto the inactive one, back into A.
-    for (const QPoint &at : { QPoint(150, 150), QPoint(200, 200), QPoint(350, 150), QPoint(450, 150),
-                              QPoint(750, 150), QPoint(250, 150) })
+    for (const QPoint &at :
+        { QPoint(150, 150), QPoint(200, 200), QPoint(350, 150), QPoint(450, 150), QPoint(750, 150), QPoint(250, 150) })
         QTest::mouseMove(window, at);
     QStringList names;
     for (const QList<QVariant> &signal : hovered)
