@@ -141,9 +141,10 @@ QString kestPlaySound::execute()
     connect(top, &kestObject::loopStop, &loop, &QEventLoop::quit);
     const bool stopped = kestWaitLocally(loop, this);
     m_loop = nullptr;
-    // A stop that came as nothing but the root's flag has not stopped the sound yet.
-    if (stopped && !m_stopSent->load())
-        qmlAudioStop();
+    // A stop that came as nothing but the root's flag has not stopped the sound yet. The flag
+    // may be seen here before the stop signal's handler runs: whichever comes first sends.
+    if (stopped && !m_stopSent->exchange(true))
+        emit gsSendEvent(kestCommand::StopMedia, QString());
     return QString();
 }
 
@@ -158,7 +159,8 @@ void kestPlaySound::connectStop()
     connect(
         root(), &kestObject::loopStop, this,
         [sent = m_stopSent] {
-            *sent = true;
+            if (sent->exchange(true))
+                return;
             if (kestApplication *app = kestApplication::instance())
                 QMetaObject::invokeMethod(
                     app, [app] { app->kestHandleEvent(kestCommand::StopMedia, QString()); }, Qt::QueuedConnection);

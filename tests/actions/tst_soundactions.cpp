@@ -380,8 +380,8 @@ void tst_SoundActions::speech()
 {
     if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
         QSKIP("needs the sound server of tools/sound-server.sh");
-#if defined(__SANITIZE_THREAD__)
-    QSKIP("the speech engine takes minutes to learn its voices under ThreadSanitizer");
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    QSKIP("the speech engine takes minutes to learn its voices under a sanitizer");
 #endif
     writeFile(course(QStringLiteral("texts/say.txt")), "Say the name of the fruit.\nThis line is not read.\n");
     LogCapture log;
