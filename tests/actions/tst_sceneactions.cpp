@@ -50,8 +50,6 @@ private slots:
     void videoWaitEnds();
 
 private:
-    std::unique_ptr<kestObject> build(const QString &body, bool registered);
-
     std::unique_ptr<kestApplication> m_app;
 };
 
@@ -64,18 +62,7 @@ void tst_SceneActions::initTestCase()
 
 void tst_SceneActions::cleanup()
 {
-    statRunningObject = nullptr;
-    statScriptRunning = false;
-}
-
-std::unique_ptr<kestObject> tst_SceneActions::build(const QString &body, bool registered)
-{
-    auto root = buildBody(body);
-    if (root && registered) {
-        statRunningObject = root.get();
-        statScriptRunning = true;
-    }
-    return root;
+    clearRunning();
 }
 
 void tst_SceneActions::payloads_data()
@@ -136,7 +123,7 @@ void tst_SceneActions::payloads()
     QFETCH(bool, stopped);
     QFETCH(QString, sent);
     QFETCH(QString, logged);
-    const auto root = build(body, registered);
+    const auto root = buildRegistered(body, registered);
     root->skipObject = stopped;
     QSignalSpy spy(root.get(), &kestObject::gsSendEvent);
     LogCapture log;
@@ -152,7 +139,7 @@ void tst_SceneActions::shuffleFollowsOneCycle()
     // positions, so none is paired with itself: three positions have just two such cycles.
     QSet<QString> seen;
     for (int run = 0; run < 40; ++run) {
-        const auto root = build(call("ShufflePosition", "a;b;c"), false);
+        const auto root = buildRegistered(call("ShufflePosition", "a;b;c"), false);
         QSignalSpy spy(root.get(), &kestObject::gsSendEvent);
         LogCapture log;
         root->execute();
@@ -162,7 +149,7 @@ void tst_SceneActions::shuffleFollowsOneCycle()
     }
     QCOMPARE(seen, QSet<QString>({ QStringLiteral("a;b;_;b;c;_;c;a"), QStringLiteral("a;c;_;b;a;_;c;b") }));
 
-    const auto single = build(call("ShufflePosition", "only"), false);
+    const auto single = buildRegistered(call("ShufflePosition", "only"), false);
     QSignalSpy spy(single.get(), &kestObject::gsSendEvent);
     single->execute();
     QCOMPARE(commands(spy), QStringList { QStringLiteral("shufflePosition=only;only") });
@@ -181,7 +168,7 @@ void tst_SceneActions::videoWaitEnds_data()
 void tst_SceneActions::videoWaitEnds()
 {
     QFETCH(QString, trigger);
-    const auto root = build(QStringLiteral("<ActionList>") + call("VideoPlayerAction", " WaitTillFinished |v")
+    const auto root = buildRegistered(QStringLiteral("<ActionList>") + call("VideoPlayerAction", " WaitTillFinished |v")
             + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"),
         true);
     TestRecord::clearJournal();

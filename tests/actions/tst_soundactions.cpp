@@ -96,7 +96,6 @@ private slots:
     void speech();
 
 private:
-    std::unique_ptr<kestObject> build(const QString &body, bool registered = true);
     QStringList sent() const
     {
         QMutexLocker locker(&m_lock);
@@ -143,18 +142,7 @@ void tst_SoundActions::init()
 
 void tst_SoundActions::cleanup()
 {
-    statRunningObject = nullptr;
-    statScriptRunning = false;
-}
-
-std::unique_ptr<kestObject> tst_SoundActions::build(const QString &body, bool registered)
-{
-    auto root = buildBody(body);
-    if (root && registered) {
-        statRunningObject = root.get();
-        statScriptRunning = true;
-    }
-    return root;
+    clearRunning();
 }
 
 QStringList tst_SoundActions::playedFiles() const
@@ -170,7 +158,7 @@ QStringList tst_SoundActions::playedFiles() const
 
 void tst_SoundActions::playSoundWaitsForItsOwnEnd()
 {
-    const auto root = build(QStringLiteral("<ActionList>") + call("PlaySound", QStringLiteral("a.wav"))
+    const auto root = buildRegistered(QStringLiteral("<ActionList>") + call("PlaySound", QStringLiteral("a.wav"))
         + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
     LogCapture log;
     const auto worker = runOnWorker(root.get());
@@ -202,7 +190,7 @@ void tst_SoundActions::playSoundStopped_data()
 void tst_SoundActions::playSoundStopped()
 {
     QFETCH(QString, trigger);
-    const auto root = build(QStringLiteral("<ActionList>") + call("PlaySound", QStringLiteral("a.wav"))
+    const auto root = buildRegistered(QStringLiteral("<ActionList>") + call("PlaySound", QStringLiteral("a.wav"))
         + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
     const auto worker = runOnWorker(root.get());
     QTRY_COMPARE(sent().size(), 1);
@@ -261,7 +249,7 @@ void tst_SoundActions::soundsSentAtOnce()
     QFETCH(QString, logged);
     if (!listFile.isEmpty())
         writeFile(user(listFile), list);
-    const auto root = build(body);
+    const auto root = buildRegistered(body);
     QSignalSpy speechEnds(m_app.get(), &kestApplication::stopTTS);
     LogCapture log;
     // On this thread: a wait would never end, as nothing reports a sound finished.
@@ -282,7 +270,7 @@ void tst_SoundActions::soundsSentAtOnce()
 void tst_SoundActions::stopSilencesListWhileNotWaiting()
 {
     writeFile(user(QStringLiteral("l.txt")), "a.wav,c.wav");
-    const auto root = build(QStringLiteral("<ActionList>") + call("PlayList", QStringLiteral("l.txt"))
+    const auto root = buildRegistered(QStringLiteral("<ActionList>") + call("PlayList", QStringLiteral("l.txt"))
         + call("Wait", QStringLiteral("60000")) + QStringLiteral("</ActionList>"));
     const auto worker = runOnWorker(root.get());
     QTRY_COMPARE(playedFiles(), lines("a.wav|c.wav"));
@@ -309,7 +297,7 @@ void tst_SoundActions::recordingRefused()
     path.replace(QStringLiteral("{OTHER}"), other.path());
     QDir(m_user->path()).mkdir(QStringLiteral("taken"));
     QFile::link(other.path(), user(QStringLiteral("link")));
-    const auto root = build(call("RecordSound", path + QStringLiteral("|5")));
+    const auto root = buildRegistered(call("RecordSound", path + QStringLiteral("|5")));
     root->prio = CLICK;
     LogCapture log;
     root->execute();
@@ -325,7 +313,7 @@ void tst_SoundActions::recording()
 {
     if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
         QSKIP("needs the sound server of tools/sound-server.sh");
-    const auto root = build(call("RecordSound", QStringLiteral("rec\\voice.wav|0")));
+    const auto root = buildRegistered(call("RecordSound", QStringLiteral("rec\\voice.wav|0")));
     root->prio = CLICK;
     LogCapture log;
     const auto worker = runOnWorker(root.get());
@@ -387,8 +375,9 @@ void tst_SoundActions::speech()
     LogCapture log;
     QSignalSpy ended(m_app.get(), &kestApplication::ttsFinished);
     // The first text also waits for the engine, which takes a while to learn its voices.
-    const auto fromFile = build(QStringLiteral("<ActionList>") + call("PlayTextFile", QStringLiteral("texts\\say.txt"))
-        + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
+    const auto fromFile
+        = buildRegistered(QStringLiteral("<ActionList>") + call("PlayTextFile", QStringLiteral("texts\\say.txt"))
+            + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
     auto worker = runOnWorker(fromFile.get());
     QVERIFY(worker->wait(120000));
     QCOMPARE(TestRecord::journal(), lines("after"));
@@ -398,7 +387,7 @@ void tst_SoundActions::speech()
 
     // A name that is no file is read as it stands; a stop request that only sets the flag cuts
     // a long text short.
-    const auto longText = build(call("PlayTextFile",
+    const auto longText = buildRegistered(call("PlayTextFile",
         QStringLiteral("One two three four five six seven eight nine ten eleven twelve thirteen fourteen.")));
     worker = runOnWorker(longText.get());
     QTest::qWait(700);

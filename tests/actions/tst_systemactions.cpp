@@ -114,7 +114,6 @@ private:
     QString userPath() const { return m_dir->path(); }
     void writeIni(const QString &content);
     // Builds body and sets the scheduler state: registered makes it the running script.
-    std::unique_ptr<kestObject> build(const QString &body, bool registered);
     // Keeps an action's commands away from the router, so the test sees them only through spies.
     void detach(kestObject *action) { QObject::disconnect(action, &kestObject::gsSendEvent, m_app.get(), nullptr); }
 
@@ -156,8 +155,7 @@ void tst_SystemActions::init()
 
 void tst_SystemActions::cleanup()
 {
-    statRunningObject = nullptr;
-    statScriptRunning = false;
+    clearRunning();
 }
 
 void tst_SystemActions::writeIni(const QString &content)
@@ -165,16 +163,6 @@ void tst_SystemActions::writeIni(const QString &content)
     QFile file(iniFile());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content.toUtf8());
-}
-
-std::unique_ptr<kestObject> tst_SystemActions::build(const QString &body, bool registered)
-{
-    auto root = buildBody(body);
-    if (root && registered) {
-        statRunningObject = root.get();
-        statScriptRunning = true;
-    }
-    return root;
 }
 
 void tst_SystemActions::getIniValue_data()
@@ -224,7 +212,7 @@ void tst_SystemActions::getIniValue()
         writeIni(file);
     kestVariables::assignVariable(key, QStringLiteral("stale"));
 
-    const auto root = build(call(QStringLiteral("GetIniValue"), { section, key }), false);
+    const auto root = buildRegistered(call(QStringLiteral("GetIniValue"), { section, key }), false);
     QCOMPARE(root->execute(), expected);
     QCOMPARE(kestVariables::variableValue(key), expected);
     // Reading never creates the file.
@@ -278,8 +266,8 @@ void tst_SystemActions::setIniValue()
     kestVariables::assignVariable(QStringLiteral("INIPATH"), iniFolder);
 
     LogCapture logs;
-    const auto setter
-        = build(call(QStringLiteral("SetIniValue"), { QStringLiteral("User"), QStringLiteral("Level"), value }), true);
+    const auto setter = buildRegistered(
+        call(QStringLiteral("SetIniValue"), { QStringLiteral("User"), QStringLiteral("Level"), value }), true);
     QCOMPARE(setter->execute(), expected);
     QCOMPARE(logs.count(QStringLiteral("[LIB] SetIniValue (User,Level,") + value + QLatin1Char(')')), 1);
     QCOMPARE(kestVariables::variableValue(QStringLiteral("Level")), expected);
@@ -290,14 +278,14 @@ void tst_SystemActions::setIniValue()
         QVERIFY2(written.contains(line), qPrintable(written.join(QLatin1Char('/'))));
 
     kestVariables::assignVariable(QStringLiteral("Level"), QStringLiteral("stale"));
-    const auto getter
-        = build(call(QStringLiteral("GetIniValue"), { QStringLiteral("User"), QStringLiteral("Level") }), false);
+    const auto getter = buildRegistered(
+        call(QStringLiteral("GetIniValue"), { QStringLiteral("User"), QStringLiteral("Level") }), false);
     QCOMPARE(getter->execute(), expected);
 }
 
 void tst_SystemActions::setIniValueNeedsRunningScript()
 {
-    const auto root = build(
+    const auto root = buildRegistered(
         call(QStringLiteral("SetIniValue"), { QStringLiteral("User"), QStringLiteral("Level"), QStringLiteral("3") }),
         false);
     QCOMPARE(root->execute(), QString());
@@ -337,7 +325,7 @@ void tst_SystemActions::changeLevel()
     QFETCH(bool, registered);
     QFETCH(bool, keepAlive);
     QFETCH(bool, stopped);
-    const auto root = build(body, registered);
+    const auto root = buildRegistered(body, registered);
     root->keepAlive = keepAlive;
     root->skipObject = stopped;
     auto *action = findAction<ChangeLevel>(root.get());
@@ -380,7 +368,7 @@ void tst_SystemActions::changeProject()
     QFETCH(bool, stopped);
     QFETCH(QString, flags);
     QFETCH(QString, sent);
-    const auto root = build(call(QStringLiteral("ChangeProject"), { path }), scriptRunning);
+    const auto root = buildRegistered(call(QStringLiteral("ChangeProject"), { path }), scriptRunning);
     root->keepAlive = keepAlive;
     root->skipObject = stopped;
     detach(root.get());
@@ -402,8 +390,8 @@ void tst_SystemActions::changeProject()
 
 void tst_SystemActions::loadFileWaitsForProject()
 {
-    const auto root
-        = build(QStringLiteral("<LoadFile><TestRecord>zero</TestRecord><TestRecord>one</TestRecord></LoadFile>"), true);
+    const auto root = buildRegistered(
+        QStringLiteral("<LoadFile><TestRecord>zero</TestRecord><TestRecord>one</TestRecord></LoadFile>"), true);
     const auto worker = runOnWorker(root.get());
     QTRY_COMPARE(TestRecord::journal(), lines("zero"));
     QVERIFY(root->keepAlive.load());
@@ -432,8 +420,8 @@ void tst_SystemActions::loadFileWaitEnds()
 {
     QFETCH(QString, trigger);
     QFETCH(bool, ends);
-    const auto root
-        = build(QStringLiteral("<LoadFile><TestRecord>zero</TestRecord><TestRecord>one</TestRecord></LoadFile>"), true);
+    const auto root = buildRegistered(
+        QStringLiteral("<LoadFile><TestRecord>zero</TestRecord><TestRecord>one</TestRecord></LoadFile>"), true);
     const auto worker = runOnWorker(root.get());
     QTRY_COMPARE(TestRecord::journal(), lines("zero"));
 
@@ -476,7 +464,7 @@ void tst_SystemActions::loadFileConditions()
     QFETCH(bool, scriptRunning);
     QFETCH(bool, stopped);
     const auto other = buildBody(QStringLiteral("<TestRecord>other</TestRecord>"));
-    const auto root = build(
+    const auto root = buildRegistered(
         QStringLiteral("<LoadFile><TestRecord>zero</TestRecord><TestRecord>one</TestRecord></LoadFile>"), false);
     statRunningObject = isRunningObject ? root.get() : other.get();
     statScriptRunning = scriptRunning;
@@ -500,7 +488,7 @@ void tst_SystemActions::loadFileChangesProjectThenLevel()
         emit app->projectLoaded();
     });
     const auto noRouter = qScopeGuard([app] { app->setCommandHandler(nullptr); });
-    const auto root = build(QStringLiteral("<LoadFile>")
+    const auto root = buildRegistered(QStringLiteral("<LoadFile>")
             + call(QStringLiteral("ChangeProject"), { QStringLiteral("courses\\next.avx") })
             + call(QStringLiteral("ChangeLevel"), { QStringLiteral("Intro") }) + QStringLiteral("</LoadFile>"),
         true);
@@ -579,7 +567,7 @@ void tst_SystemActions::sendMail()
     const QString body = QStringLiteral("<SendMail>") + arg(args.at(0)) + arg(args.at(1)) + arg(args.at(2))
         + QStringLiteral("<TestRecord>sender arg</TestRecord><TestRecord>recipient arg</TestRecord>") + arg(args.at(3))
         + arg(args.at(4)) + arg(args.at(5)) + QStringLiteral("</SendMail>");
-    const auto root = build(body, false);
+    const auto root = buildRegistered(body, false);
     detach(root.get());
     QSignalSpy spy(root.get(), &kestObject::gsSendEvent);
 
@@ -599,8 +587,8 @@ void tst_SystemActions::sendMail()
 
 void tst_SystemActions::sendMailStopped()
 {
-    const auto root
-        = build(QStringLiteral("<SendMail><Number>default</Number><TestRecord>account</TestRecord></SendMail>"), true);
+    const auto root = buildRegistered(
+        QStringLiteral("<SendMail><Number>default</Number><TestRecord>account</TestRecord></SendMail>"), true);
     root->skipObject = true;
     detach(root.get());
     QSignalSpy spy(root.get(), &kestObject::gsSendEvent);
@@ -628,7 +616,7 @@ void tst_SystemActions::openLink()
     QFETCH(bool, registered);
     QFETCH(bool, opened);
     m_sink.urls.clear();
-    const auto root = build(call(QStringLiteral("OpenLink"), { url }), registered);
+    const auto root = buildRegistered(call(QStringLiteral("OpenLink"), { url }), registered);
 
     LogCapture logs;
     const auto worker = runOnWorker(root.get());
@@ -653,13 +641,13 @@ void tst_SystemActions::closeApp()
         return loop.exec();
     };
 
-    const auto stopped = build(QStringLiteral("<CloseApp/>"), true);
+    const auto stopped = buildRegistered(QStringLiteral("<CloseApp/>"), true);
     stopped->skipObject = true;
     QVERIFY(runOnWorker(stopped.get())->wait(5000));
     QCOMPARE(exitCode(), 2);
 
     LogCapture logs;
-    const auto root = build(QStringLiteral("<CloseApp/>"), false);
+    const auto root = buildRegistered(QStringLiteral("<CloseApp/>"), false);
     QVERIFY(runOnWorker(root.get())->wait(5000));
     QCOMPARE(logs.count(QStringLiteral("Close App!")), 1);
     QCOMPARE(exitCode(), 0); // quit() ends the GUI thread's running event loops with 0

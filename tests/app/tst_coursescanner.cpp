@@ -3,6 +3,7 @@
 // list files come from a stand-in for the server that records what was asked for.
 #include "coursescanner.h"
 #include "kestpaths.h"
+#include "testfiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,14 +11,6 @@
 using Files = QMap<QString, QByteArray>;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 QStringList names(const char *joined)
 {

@@ -4,6 +4,7 @@
 #include "apacheserver.h"
 #include "fakehttpserver.h"
 #include "filedownloader.h"
+#include "testfiles.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,19 +15,6 @@
 namespace {
 
 const QString ServerRoot = QStringLiteral(KEST_TEST_DATA_DIR "/downloader");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 // What one download did: the signals in order and when each downloaded() came.
 struct Outcome

@@ -12,6 +12,7 @@
 #include "logcapture.h"
 #include "servertree.h"
 #include "testactions.h"
+#include "testfiles.h"
 #include "variablestore.h"
 
 #include <QApplication>
@@ -30,20 +31,6 @@ namespace {
 
 const QString ServerData = QStringLiteral(KEST_TEST_DATA_DIR "/installation/server");
 const QString English = QStringLiteral("TAVELO English Version");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
 
 // Every file below folder, relative, with a digest of its content.
 QMap<QString, QByteArray> snapshot(const QString &folder)

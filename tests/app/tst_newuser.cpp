@@ -4,6 +4,7 @@
 // course, and nothing else changed.
 #include "apacheserver.h"
 #include "servertree.h"
+#include "testfiles.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -15,20 +16,6 @@
 namespace {
 
 const QString ServerData = QStringLiteral(KEST_TEST_DATA_DIR "/installation/server");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
 
 QStringList filesBelow(const QString &folder)
 {

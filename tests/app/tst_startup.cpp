@@ -9,6 +9,7 @@
 #include "kestthread.h"
 #include "testactions.h"
 #include "testclock.h"
+#include "testfiles.h"
 #include "variablestore.h"
 #include "webview.h"
 
@@ -28,20 +29,6 @@ namespace {
 QString data(const char *name)
 {
     return QStringLiteral(KEST_TEST_DATA_DIR "/startup/") + QLatin1String(name);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 void copyFile(const QString &from, const QString &to)

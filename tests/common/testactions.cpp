@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testactions.h"
 
+#include "kestscheduler.h"
 #include "scriptbuilder.h"
 #include "valueactions.h"
 
@@ -56,6 +57,22 @@ std::unique_ptr<QThread> runOnWorker(kestObject *root)
     root->moveToThread(worker.get());
     worker->start();
     return worker;
+}
+
+std::unique_ptr<kestObject> buildRegistered(const QString &body, bool registered)
+{
+    auto root = buildBody(body);
+    if (root && registered) {
+        statRunningObject = root.get();
+        statScriptRunning = true;
+    }
+    return root;
+}
+
+void clearRunning()
+{
+    statRunningObject = nullptr;
+    statScriptRunning = false;
 }
 
 void registerTestActions()

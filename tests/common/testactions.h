@@ -50,6 +50,10 @@ QStringList lines(const char *text);
 
 // The tree of a script whose Code body is the given XML text; nullptr when it builds none.
 std::unique_ptr<kestObject> buildBody(const QString &body);
+// The same, registered as the running script when registered (for the run test of actions).
+std::unique_ptr<kestObject> buildRegistered(const QString &body, bool registered = true);
+// Nothing registered as running any more.
+void clearRunning();
 
 // Runs the tree on a new worker thread that owns it meanwhile, as the engine does, and hands it
 // back to the calling thread at the end so that it can be deleted there.
