@@ -17,6 +17,7 @@ SceneBox {
     property bool videoBroken: false
 
     imageCache: false
+    draggable: dragDrop === "true"
     logsHits: true
 
     Loader {
