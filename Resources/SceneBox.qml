@@ -39,6 +39,8 @@ Rectangle {
     Accessible.name: accessibleName
     Accessible.description: draggable ? "draggable" : ""
     Accessible.focusable: true
+    // Bands and backgrounds with nothing to say and nothing to do are not read out.
+    Accessible.ignored: accessibleName === "" && !clickable && !scripted
     Accessible.selectable: draggable
     Accessible.selected: pickedUp
     Accessible.onPressAction: if (scene) scene.keyPressItem(box)
