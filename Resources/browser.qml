@@ -388,17 +388,26 @@ Item {
         // which the bridge reads from their documents.
         function describeEntities(list) {
             var infos = list ? list : [];
+            // By layer and name, in one pass: a scene entry describes all its entities at once.
+            var boxes = {};
+            var layers = [dynamicEntityLayer, dynamicMenuLayer];
+            for (var l = 0; l < layers.length; ++l) {
+                var children = layers[l].children;
+                for (var c = 0; c < children.length; ++c) {
+                    var key = l + ":" + children[c].objectName;
+                    if (!boxes[key])
+                        boxes[key] = [];
+                    boxes[key].push(children[c]);
+                }
+            }
             for (var i = 0; i < infos.length; ++i) {
                 var info = infos[i];
-                var children = info.menu ? dynamicMenuLayer.children : dynamicEntityLayer.children;
-                for (var j = 0; j < children.length; ++j) {
-                    var box = children[j];
-                    if (box.objectName !== String(info.name))
-                        continue;
-                    box.altText = String(info.alt === undefined ? "" : info.alt);
-                    box.keyActive = info.active === true;
-                    box.clickable = info.clickable === true;
-                    box.scripted = info.scripted === true;
+                var named = boxes[(info.menu ? 1 : 0) + ":" + info.name] || [];
+                for (var j = 0; j < named.length; ++j) {
+                    named[j].altText = String(info.alt === undefined ? "" : info.alt);
+                    named[j].keyActive = info.active === true;
+                    named[j].clickable = info.clickable === true;
+                    named[j].scripted = info.scripted === true;
                 }
             }
         }
