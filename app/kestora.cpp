@@ -90,8 +90,13 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
 
     if (QFile::exists(m_mainProjectFile) || m_online)
         startCourse();
-    else
+    else {
+        if (kestDeployment::current().effectiveProbeUrl().isEmpty())
+            m_ui->label->setText(m_ui->label->text() + QLatin1Char('\n')
+                + tr("No course server is configured: ask your administrator to set CourseServerHost in "
+                     "/etc/xdg/Kestora/kestora.ini."));
         QTimer::singleShot(7500, this, [application] { application->quit(); });
+    }
 }
 
 Kestora::~Kestora()
@@ -162,8 +167,16 @@ bool Kestora::installDefaultSettings(const QString &target)
 
 bool Kestora::checkConnection()
 {
+    const QString probeUrl = kestDeployment::current().effectiveProbeUrl();
+    if (probeUrl.isEmpty()) {
+        // A fresh installation: there is nothing to probe, and no placeholder host is guessed.
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "No course server is configured: set CourseServerHost in the [Deployment] group of %1")
+                                          .arg(kestDeployment::searchedFiles().join(QStringLiteral(" or ")));
+        return false;
+    }
     QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(kestDeployment::current().probeUrl));
+    const QNetworkRequest request { QUrl(probeUrl) };
     QNetworkReply *reply = manager.get(request);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

@@ -4,8 +4,18 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
+    // Answered before any window system is needed, so that it works on a server too.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("kestora %s\n", KEST_VERSION);
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
     kestRegisterActions();
     int result = 0;

@@ -12,6 +12,7 @@ packages=(
     pulseaudio pulseaudio-utils xvfb xauth sox
     xdotool imagemagick python3-pyatspi at-spi2-core
     apache2 apache2-utils python3 python3-aiosmtpd openssl
+    dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()
