@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QQuickItem>
 #include <QQuickView>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -46,7 +47,7 @@ struct Step
 {
     int line = 0;
     QString text; // as written, for the report
-    QString verb; // click, drop, hover, key, wait-scene, wait-value, expect-scene, expect-value,
+    QString verb; // click, drop, hover, key, wait-scene, wait-value, wait-idle, expect-scene, expect-value,
                   // expect-ini, screenshot, sleep
     QStringList args;
     int timeoutMs = DefaultWaitMs;
@@ -114,6 +115,10 @@ std::optional<Step> parseStep(const QString &raw, int line, QString *error)
             name.removeLast();
         }
         step.args = QStringList { name.join(QLatin1Char(' ')) };
+    } else if (verb == QLatin1String("wait") && words.size() <= 3 && words.value(1) == QLatin1String("idle")) {
+        step.verb = QStringLiteral("wait-idle");
+        if (words.size() == 3)
+            step.timeoutMs = words.at(2).toInt(&ok);
     } else if (verb == QLatin1String("wait") && words.size() > 2 && words.at(1) == QLatin1String("value")) {
         step.verb = QStringLiteral("wait-value");
         ok = assignment(2, true);
@@ -171,6 +176,7 @@ private:
     QPointF centre(QQuickItem *item) const { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }
     void mouse(QEvent::Type type, const QPointF &at, Qt::MouseButton button, Qt::MouseButtons buttons);
     void backKey();
+    QImage grab();
     // Notes when the scene changes; a learner's hand cannot click within the player's guard
     // time after a scene change, and a click that fast would be dropped with the change it asks for.
     void observeScene();
@@ -306,6 +312,23 @@ void Player::mouse(QEvent::Type type, const QPointF &at, Qt::MouseButton button,
     QCoreApplication::sendEvent(view(), &event);
 }
 
+QImage Player::grab()
+{
+    // The offscreen platform cannot read an embedded window back through the window itself: the
+    // screen is asked for it then, after the next frame.
+    QQuickView *quick = view();
+    bool swapped = false;
+    const QMetaObject::Connection connection
+        = QObject::connect(quick, &QQuickWindow::frameSwapped, [&swapped] { swapped = true; });
+    quick->update();
+    waitFor([&swapped] { return swapped; }, 2000);
+    QObject::disconnect(connection);
+    QImage image = quick->grabWindow();
+    if (image.isNull() && quick->screen())
+        image = quick->screen()->grabWindow(quick->winId()).toImage();
+    return image;
+}
+
 void Player::backKey()
 {
     // What the main window does with the Back key (there is no main window here).
@@ -364,6 +387,12 @@ Outcome Player::run(const Step &step)
             fail(QStringLiteral("%1 is \"%2\" after %3 ms")
                      .arg(name, kestVariables::variableValue(name))
                      .arg(clock.elapsed()));
+    } else if (verb == QLatin1String("wait-idle")) {
+        // No script runs, and what the last ones sent to the scene has arrived there.
+        const bool idle = waitFor([] { return kestThread::liveCount() == 0; }, step.timeoutMs);
+        QCoreApplication::processEvents();
+        if (!idle)
+            fail(QStringLiteral("%1 scripts still run after %2 ms").arg(kestThread::liveCount()).arg(clock.elapsed()));
     } else if (verb == QLatin1String("expect-scene")) {
         if (sceneName() != step.args.at(0))
             fail(QStringLiteral("scene is \"%1\"").arg(sceneName()));
@@ -377,7 +406,7 @@ Outcome Player::run(const Step &step)
         if (value != step.args.at(1))
             fail(QStringLiteral("%1 is \"%2\"").arg(step.args.at(0), value));
     } else if (verb == QLatin1String("screenshot")) {
-        if (!view() || !view()->grabWindow().save(step.args.at(0)))
+        if (!view() || !grab().save(step.args.at(0)))
             fail(QStringLiteral("cannot write ") + step.args.at(0));
     } else if (verb == QLatin1String("sleep")) {
         waitFor([] { return false; }, step.timeoutMs);
