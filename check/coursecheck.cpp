@@ -91,9 +91,27 @@ const QStringList &actionTags()
     return tags;
 }
 
+// The registry's table by tag name, for lookups at every element.
+const QHash<QString, kestActionArguments> &actionTable()
+{
+    static const QHash<QString, kestActionArguments> table = [] {
+        QHash<QString, kestActionArguments> t;
+        for (const QString &tag : kestActionTagNames())
+            t.insert(tag, *kestActionArgumentCount(tag));
+        return t;
+    }();
+    return table;
+}
+
+std::optional<kestActionArguments> argumentCount(const QString &tag)
+{
+    const auto it = actionTable().constFind(tag);
+    return it == actionTable().cend() ? std::nullopt : std::optional<kestActionArguments>(*it);
+}
+
 bool isAction(const QString &tag)
 {
-    return kestActionArgumentCount(tag).has_value();
+    return actionTable().contains(tag);
 }
 
 // Variables that the player itself sets.
@@ -223,11 +241,12 @@ private:
     QHash<QString, QStringList> m_listings;
 };
 
+// Child elements that build actions (marked when the document was read).
 std::vector<int> actionChildren(const Tree &tree, int element)
 {
     std::vector<int> result;
     for (int child : tree.at(element).children) {
-        if (isAction(tree.at(child).tag))
+        if (tree.at(child).marked)
             result.push_back(child);
     }
     return result;
@@ -246,15 +265,19 @@ std::optional<QString> literal(const Tree &tree, int element)
         return std::nullopt;
     const QString &text = e.leading;
     static const QRegularExpression placeholder(QStringLiteral("\\$(DATE|TIME|SUBPROJECT)"));
-    if (text.contains(QLatin1Char('(')) || text.contains(QLatin1Char('[')) || text.contains(placeholder))
+    if (text.contains(QLatin1Char('(')) || text.contains(QLatin1Char('['))
+        || (text.contains(QLatin1Char('$')) && text.contains(placeholder)))
         return std::nullopt;
     return text.trimmed();
 }
 
 int argument(const Tree &tree, int element, int k)
 {
-    const std::vector<int> args = actionChildren(tree, element);
-    return k < int(args.size()) ? args[size_t(k)] : -1;
+    for (int child : tree.at(element).children) {
+        if (tree.at(child).marked && k-- == 0)
+            return child;
+    }
+    return -1;
 }
 
 std::optional<QString> literalArgument(const Tree &tree, int element, int k)
@@ -500,6 +523,8 @@ void Checker::readVariableName(Course &course, Document &doc, int offset, const 
 void Checker::checkTextValue(Course &course, Document &doc, int element)
 {
     const QString &text = doc.tree.at(element).leading;
+    if (!text.contains(QLatin1Char('(')) && !text.contains(QLatin1Char('[')))
+        return;
     const int offset = doc.tree.at(element).offset;
     static const QRegularExpression parenthesis(QStringLiteral("\\(([^()\\[\\]]*)\\)"));
     static const QRegularExpression bracket(QStringLiteral("\\[([^\\[\\]]*)\\]"));
@@ -524,7 +549,7 @@ void Checker::checkAction(Course &course, Document &doc, const Scene &scene, int
 {
     const Tree &tree = doc.tree;
     const Element &e = tree.at(element);
-    const auto count = kestActionArgumentCount(e.tag);
+    const auto count = argumentCount(e.tag);
     if (!count) {
         add(doc, e.offset, Severity::Error, QStringLiteral("unknown-action"),
             QStringLiteral("%1 is no action; it and everything inside it are skipped%2")
@@ -1005,6 +1030,10 @@ void Checker::checkCourse(Course &course)
             continue;
         }
         doc.readable = true;
+        for (int i = 0; i < doc.tree.size(); ++i) {
+            if (isAction(doc.tree.at(i).tag))
+                doc.tree.mark(i);
+        }
         outline(course, doc);
         collect(course, doc);
     }

@@ -22,6 +22,7 @@ public:
         // opens the element, "" when an element comes first (blank text is not a node there).
         QString leading;
         bool textHasProcedures = false; // a direct text node holds "PROCEDURES"
+        bool marked = false; // free for the tree's user: the checker marks the action elements
         int parent = -1;
         std::vector<int> children; // child elements
     };
@@ -34,6 +35,7 @@ public:
     int errorColumn() const { return m_errorColumn; }
 
     const Element &at(int index) const { return m_elements[size_t(index)]; }
+    void mark(int index) { m_elements[size_t(index)].marked = true; }
     int root() const { return m_elements.empty() ? -1 : 0; }
     bool isEmpty() const { return m_elements.empty(); }
     int size() const { return int(m_elements.size()); }
