@@ -536,8 +536,10 @@ int play(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
         qputenv("QT_QUICK_BACKEND", "software");
-    if (qEnvironmentVariableIsEmpty("QT_GSTREAMER_PLAYBIN_AUDIOSINK"))
-        qputenv("QT_GSTREAMER_PLAYBIN_AUDIOSINK", "fakesink");
+    // Nothing reaches a sound device or a speech service, whatever runs on the machine.
+    qputenv("QT_GSTREAMER_PLAYBIN_AUDIOSINK", "fakesink");
+    qputenv("PULSE_SERVER", QFile::encodeName(QStringLiteral("unix:") + home + QStringLiteral("/no-sound-server")));
+    qputenv("SPEECHD_ADDRESS", QFile::encodeName(QStringLiteral("unix_socket:") + home + QStringLiteral("/no-speech")));
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
         qputenv("QT_LOGGING_RULES", "kestora.*.debug=false;qml.debug=false");
 

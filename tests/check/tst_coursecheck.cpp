@@ -49,6 +49,8 @@ class tst_CourseCheck : public QObject
 private slots:
     void rules_data();
     void rules();
+    void soundCourses_data();
+    void soundCourses();
     void demoCourseIsClean();
     void catalogueAndJson();
 };
@@ -245,6 +247,41 @@ void tst_CourseCheck::rules()
         lines.append(line(p));
     QVERIFY2(lines.size() == 1, qPrintable(lines.join(QLatin1Char('\n'))));
     QVERIFY2(lines.first().startsWith(expected), qPrintable(lines.first()));
+}
+
+// What looks like a mistake and is none: no problem at all.
+void tst_CourseCheck::soundCourses_data()
+{
+    QTest::addColumn<QString>("body"); // inside the scene "A", next to a scene "B"
+
+    QTest::newRow("targets from variables and navigation words")
+        << "<Code>Script_Main <ActionList><ChangeLevel><GetValue><Text>Next</Text></GetValue></ChangeLevel>"
+           "<ChangeLevel><Text>go %NEXT</Text></ChangeLevel><SetValue><Text>Next</Text><Text>B</Text></SetValue>"
+           "</ActionList></Code>";
+    QTest::newRow("a recording played back, a text read aloud")
+        << "<Code>Script_Main <ActionList><RecordSound><Text>rec\\me.wav</Text><Number>0</Number></RecordSound>"
+           "<PlaySound><Text>rec/me.wav</Text></PlaySound><PlayTextFile><Text>Hello there</Text></PlayTextFile>"
+           "<ChangeLevel><Text>B</Text></ChangeLevel></ActionList></Code>";
+    QTest::newRow("a procedure of the scene, a variable from the variables file")
+        << "<Code>Helper <ChangeLevel><Text>(Goal)</Text></ChangeLevel></Code>"
+           "<Code>Script_Main <CallProcedure><Text>Helper</Text></CallProcedure></Code>";
+    QTest::newRow("an inactive entity that a script activates")
+        << "<Entities><Entity Name='E' Text='e' StateActive='false'><Code>Script_Click <ChangeLevel><Text>B</Text>"
+           "</ChangeLevel></Code></Entity></Entities><Code>Script_Main <ChangeEntity><Text>E</Text>"
+           "<Text>StateActive</Text><Text>true</Text></ChangeEntity></Code>";
+}
+
+void tst_CourseCheck::soundCourses()
+{
+    QFETCH(QString, body);
+    QTemporaryDir dir;
+    writeFiles(dir.path(),
+        { { QStringLiteral("c.avx"),
+              QStringLiteral("<Project>") + scene(QStringLiteral("A"), body) + scene(QStringLiteral("B"))
+                  + QStringLiteral("</Project>") },
+            { QStringLiteral("variables_win.txt"), QStringLiteral("[Global]\nGoal=B\n") } });
+    const kestCheck::Report report = kestCheck::check({ dir.path() });
+    QCOMPARE(kestCheck::formatText(report), QStringLiteral("0 error(s), 0 warning(s) in 2 file(s)\n"));
 }
 
 void tst_CourseCheck::demoCourseIsClean()
