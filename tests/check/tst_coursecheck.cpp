@@ -123,6 +123,21 @@ void tst_CourseCheck::rules_data()
             QStringLiteral("\n<Code>Script_Main <SelectCase><Text>1</Text><SingleCase "
                            "name=\"Default\"><Exit/></SingleCase></SelectCase></Code>"))
         + QStringLiteral("</Project>")) << "c.avx:2:57: warning case-trap: case \"Default\" matches only that text";
+    QTest::newRow("case-trap: MenuBar with a blank")
+        << doc(QStringLiteral("<Project>") + scene(QStringLiteral("A"))
+               + QStringLiteral("\n<SubProject MenuBar=\"None \"/></Project>"))
+        << "c.avx:2:13: warning case-trap: MenuBar=\"None \" makes this scene a menu bar";
+    QTest::newRow("case-trap: script name")
+        << doc(QStringLiteral("<Project>")
+               + scene(QStringLiteral("A"), QStringLiteral("\n<Code>script_main <Exit/></Code>"))
+               + QStringLiteral("</Project>"))
+        << "c.avx:2:1: warning case-trap: script \"script_main\" is a procedure, not Script_Main";
+    QTest::newRow("missing-file: project document")
+        << doc(QStringLiteral("<Project>")
+               + scene(QStringLiteral("A"),
+                   QStringLiteral("\n<Code>Script_Main <ChangeProject><Text>part2.avx</Text></ChangeProject></Code>"))
+               + QStringLiteral("</Project>"))
+        << "c.avx:2:34: error missing-file: project document \"part2.avx\" is not in the course folder";
     QTest::newRow("duplicate-entity")
         << doc(QStringLiteral("<Project>")
                + scene(QStringLiteral("A"),
