@@ -16,6 +16,18 @@ bool kestXmlTree::read(const QString &text, int maxDepth)
     }
 
     QXmlStreamReader reader(text);
+    // A document has few distinct tag names: sharing one string per name spares an allocation
+    // per element.
+    std::vector<QString> tags;
+    auto tagName = [&tags](const QStringRef &name) {
+        for (const QString &tag : tags) {
+            if (name == tag)
+                return tag;
+        }
+        if (tags.size() < 64)
+            tags.push_back(name.toString());
+        return name.toString();
+    };
     std::vector<int> open;
     // Whether the element on top of the stack has seen its first child node yet.
     std::vector<bool> started;
@@ -36,7 +48,7 @@ bool kestXmlTree::read(const QString &text, int maxDepth)
                 return false;
             }
             Element element;
-            element.tag = reader.name().toString();
+            element.tag = tagName(reader.name());
             element.offset = start;
             element.tagEnd = int(before);
             element.attributes = reader.attributes();
