@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "actionregistry.h"
+#include "authortools.h"
 #include "kestora.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@ int main(int argc, char *argv[])
             return 0;
         }
     }
+    if (const std::optional<int> status = kestAuthorTools::run(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     kestRegisterActions();
     int result = 0;
