@@ -35,4 +35,12 @@ grep -q '^CataloguePassword=$' "$root"/etc/xdg/Kestora/kestora.ini || { echo "th
 version=$("$root"/usr/bin/kestora --version)
 echo "$version"
 [ "$version" = "kestora $(dpkg-deb -f "$deb" Version)" ] || { echo "version differs from the package's" >&2; status=1; }
+# The packaged player plays its demo course from start to end, offscreen and without a server,
+# and finds nothing to report in it.
+demo="$root/usr/share/kestora/demo-course"
+"$root"/usr/bin/kestora --check "$demo" || status=1
+QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software HOME="$work/home" \
+    "$root"/usr/bin/kestora --play "$demo" --script "$demo/walkthrough.steps" --home "$work/user" >"$work/play.log" 2>&1 \
+    || { cat "$work/play.log" >&2; status=1; }
+tail -1 "$work/play.log"
 exit $status
