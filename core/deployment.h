@@ -22,7 +22,8 @@ struct kestDeployment
     // The compiled-in defaults.
     static kestDeployment defaults();
     // The defaults with the keys present in the INI file at path applied; a missing file
-    // changes nothing.
+    // changes nothing. A relative SmtpCaFile is taken from the file's folder; an SmtpPort that
+    // is no port number (1-65535) keeps the default, with a warning.
     static kestDeployment fromFile(const QString &path);
 
     // The values in force. Loaded on first use from "kestora.ini" beside the executable.
