@@ -3,6 +3,7 @@
 # (CTest checks the sources against .clang-format and starts the private sound server itself).
 #   KEST_SANITIZE=address|thread  build with sanitizers (in build-<kind>/)
 #   KEST_TEST_LABEL=<label>       run only tests with that label (ctest -L)
+#   KEST_WERROR=OFF               let warnings pass (they fail the build by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -19,7 +20,7 @@ case "$sanitize" in
     *) echo "KEST_SANITIZE must be empty, address or thread" >&2; exit 2 ;;
 esac
 build=${KEST_BUILD_DIR:-build${sanitize:+-$sanitize}}
-cmake -S . -B "$build" -G Ninja "${options[@]}" -DKEST_WERROR=ON >/dev/null
+cmake -S . -B "$build" -G Ninja "${options[@]}" -DKEST_WERROR="${KEST_WERROR:-ON}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 cd "$build"
