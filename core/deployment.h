@@ -16,14 +16,17 @@ struct kestDeployment
     QString smtpAccount;
     QString smtpPassword;
     QString smtpMailbox; // mailbox of the default account, the default recipient
-    QString smtpCaFile; // extra certificate authorities (PEM) trusted for STARTTLS; may be empty
-    int smtpPort = 25; // port of every mail server that scripts name
+    // Extra certificate authorities (PEM) trusted for STARTTLS; may be empty. A relative path in
+    // the file is taken from the file's folder.
+    QString smtpCaFile;
+    // Port of every mail server that scripts name; a value in the file that is no port number
+    // (1-65535) keeps the one before, with a warning.
+    int smtpPort = 25;
 
     // The compiled-in defaults.
     static kestDeployment defaults();
     // The defaults with the keys present in the INI file at path applied; a missing file
-    // changes nothing. A relative SmtpCaFile is taken from the file's folder; an SmtpPort that
-    // is no port number (1-65535) keeps the default, with a warning.
+    // changes nothing.
     static kestDeployment fromFile(const QString &path);
 
     // The values in force. Loaded on first use from "kestora.ini" beside the executable.
