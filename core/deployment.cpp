@@ -2,6 +2,7 @@
 #include "deployment.h"
 
 #include "deploymentdefaults.h"
+#include "kestlog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,8 +39,12 @@ kestDeployment kestDeployment::fromFile(const QString &path, const kestDeploymen
         return d;
     QSettings ini(path, QSettings::IniFormat);
     ini.beginGroup(QStringLiteral("Deployment"));
-    const auto read
-        = [&ini](const char *key, QString &field) { field = ini.value(QLatin1String(key), field).toString(); };
+    const auto read = [&ini](const char *key, QString &field) {
+        const QVariant value = ini.value(QLatin1String(key), field);
+        // An unquoted value with commas reads as a list; as text it would be lost entirely.
+        field
+            = value.type() == QVariant::StringList ? value.toStringList().join(QStringLiteral(", ")) : value.toString();
+    };
     read("CourseServerHost", d.courseServerHost);
     read("CatalogueUser", d.catalogueUser);
     read("CataloguePassword", d.cataloguePassword);
@@ -48,8 +53,26 @@ kestDeployment kestDeployment::fromFile(const QString &path, const kestDeploymen
     read("SmtpAccount", d.smtpAccount);
     read("SmtpPassword", d.smtpPassword);
     read("SmtpMailbox", d.smtpMailbox);
-    read("SmtpCaFile", d.smtpCaFile);
-    d.smtpPort = ini.value(QStringLiteral("SmtpPort"), d.smtpPort).toInt();
+    // Relative to the file that names it (beside the executable), not to wherever the player
+    // was started from.
+    if (ini.contains(QStringLiteral("SmtpCaFile"))) {
+        read("SmtpCaFile", d.smtpCaFile);
+        if (!d.smtpCaFile.isEmpty())
+            d.smtpCaFile = QFileInfo(path).absoluteDir().absoluteFilePath(d.smtpCaFile);
+    }
+
+    QString port;
+    read("SmtpPort", port);
+    if (!port.isEmpty()) {
+        bool ok = false;
+        const int number = port.trimmed().toInt(&ok);
+        // A typing error would otherwise send every mail to port 0.
+        if (ok && number > 0 && number < 65536)
+            d.smtpPort = number;
+        else
+            qCWarning(lcApp).noquote()
+                << QStringLiteral("%1: SmtpPort \"%2\" is no port number; using %3").arg(path, port).arg(d.smtpPort);
+    }
     return d;
 }
 

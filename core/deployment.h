@@ -18,8 +18,12 @@ struct kestDeployment
     QString smtpAccount;
     QString smtpPassword;
     QString smtpMailbox; // mailbox of the default account, the default recipient
-    QString smtpCaFile; // extra certificate authorities (PEM) trusted for STARTTLS; may be empty
-    int smtpPort = 25; // port of every mail server that scripts name
+    // Extra certificate authorities (PEM) trusted for STARTTLS; may be empty. A relative path in
+    // the file is taken from the file's folder.
+    QString smtpCaFile;
+    // Port of every mail server that scripts name; a value in the file that is no port number
+    // (1-65535) keeps the one before, with a warning.
+    int smtpPort = 25;
 
     // The compiled-in defaults.
     static kestDeployment defaults();

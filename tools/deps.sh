@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config clang-format git
     qtbase5-dev qtdeclarative5-dev qtmultimedia5-dev libqt5texttospeech5-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
     qml-module-qtmultimedia qml-module-qtquick-shapes qml-module-qttest

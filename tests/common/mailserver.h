@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "testfiles.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,11 +39,7 @@ public:
     int port() const { return m_port; }
     QString caFile() const { return m_dir.filePath(QStringLiteral("ca.pem")); }
     // Every address the server accepted in RCPT TO so far.
-    QString recipients() const
-    {
-        QFile file(m_dir.filePath(QStringLiteral("rcpt.log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    QString recipients() const { return QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("rcpt.log")))); }
 
     // The messages received since the last call, oldest first.
     QList<QJsonObject> takeMessages()

@@ -14,13 +14,34 @@ class TestClock
 public:
     TestClock()
     {
-        m_real.start();
-        kestClock::setSource([real = m_real, offset = m_offset] { return real.elapsed() + *offset; });
+        m_state->real.start();
+        kestClock::setSource(
+            [state = m_state] { return (state->frozen ? state->frozenAt : state->real.elapsed()) + state->offset; });
     }
     ~TestClock() { kestClock::setSource({}); }
-    void advance(qint64 msecs) { *m_offset += msecs; }
+    void advance(qint64 msecs) { m_state->offset += msecs; }
+    // Until thaw(), only advance() moves the clock: two events then fall within or beyond a
+    // guard as the test places them, however slowly the machine runs.
+    void freeze()
+    {
+        m_state->frozenAt = m_state->real.elapsed();
+        m_state->frozen = true;
+    }
+    void thaw()
+    {
+        if (!m_state->frozen)
+            return;
+        m_state->offset += m_state->frozenAt - m_state->real.elapsed();
+        m_state->frozen = false;
+    }
 
 private:
-    QElapsedTimer m_real;
-    std::shared_ptr<qint64> m_offset = std::make_shared<qint64>(0);
+    struct State
+    {
+        QElapsedTimer real;
+        qint64 offset = 0;
+        qint64 frozenAt = 0;
+        bool frozen = false;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
