@@ -28,6 +28,7 @@ class tst_Deployment : public QObject
 private slots:
     void fromFile_data();
     void fromFile();
+    void systemFileUnderLocalFile();
 };
 
 void tst_Deployment::fromFile_data()
@@ -77,6 +78,39 @@ void tst_Deployment::fromFile()
     LogCapture log;
     QCOMPARE(fields(kestDeployment::fromFile(path)), expected);
     QTEST(log.messages().filter(QStringLiteral("SmtpPort")).size(), "warnings");
+}
+
+// The machine's file in the XDG folders (the first folder weighs most), and the file beside the
+// executable above both; a probe page that is not configured is the course server's root.
+void tst_Deployment::systemFileUnderLocalFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    qputenv("XDG_CONFIG_DIRS",
+        QFile::encodeName(
+            dir.filePath(QStringLiteral("first")) + QLatin1Char(':') + dir.filePath(QStringLiteral("second"))));
+    QStringList files = kestDeployment::searchedFiles();
+    QCOMPARE(files.size(), 3);
+    QCOMPARE(files.at(0), dir.filePath(QStringLiteral("second/Kestora/kestora.ini")));
+    QCOMPARE(files.at(1), dir.filePath(QStringLiteral("first/Kestora/kestora.ini")));
+    QCOMPARE(files.at(2), QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kestora.ini")));
+
+    QDir().mkpath(dir.filePath(QStringLiteral("first/Kestora")));
+    QDir().mkpath(dir.filePath(QStringLiteral("second/Kestora")));
+    writeFile(files.at(0), "[Deployment]\nCourseServerHost=second.test\nCatalogueUser=second\nProbeUrl=\n");
+    writeFile(files.at(1), "[Deployment]\nCourseServerHost=first.test\n");
+    const QString local = dir.filePath(QStringLiteral("kestora.ini"));
+    writeFile(local, "[Deployment]\nCatalogueUser=local\n");
+    files.replace(2, local);
+    kestDeployment values = kestDeployment::defaults();
+    for (const QString &file : qAsConst(files))
+        values = kestDeployment::fromFile(file, values);
+    QCOMPARE(values.courseServerHost, QStringLiteral("first.test"));
+    QCOMPARE(values.catalogueUser, QStringLiteral("local"));
+    QCOMPARE(values.effectiveProbeUrl(), QStringLiteral("http://first.test/"));
+    values.courseServerHost.clear();
+    QCOMPARE(values.effectiveProbeUrl(), QString());
+    qunsetenv("XDG_CONFIG_DIRS");
 }
 
 QTEST_MAIN(tst_Deployment)
