@@ -90,7 +90,10 @@ void kestSpeech::shutdown()
         Qt::QueuedConnection);
     // An engine still being built holds the thread; a speech service that never answers must
     // not keep the program from ending, so then the object is left behind.
-    if (speech->m_thread.wait(speech->m_stuck.load() ? StuckShutdownWaitMs : ShutdownWaitMs))
+    const qint64 buildStartedAt = speech->m_buildStartedAt.load();
+    const bool stuck = speech->m_stuck.load()
+        || (!speech->m_built.load() && buildStartedAt >= 0 && kestClock::now() - buildStartedAt > BuildLimitMs);
+    if (speech->m_thread.wait(stuck ? StuckShutdownWaitMs : ShutdownWaitMs))
         delete speech;
     else
         qCWarning(lcActions).noquote() << QStringLiteral("[LIB] Speech: the speech engine did not end");
