@@ -40,8 +40,6 @@ public:
     // A script gave up waiting for ticket: the engine counts as unusable for the rest of the run
     // (later texts end at once) and a warning is logged the first time.
     void giveUp(quint64 ticket);
-    // False once the engine was found stuck.
-    bool isUsable() const { return !m_stuck.load(); }
     // True once the engine is built (usable or not); buildMs() then says how long that took.
     bool isBuilt() const { return m_built.load(); }
     qint64 buildMs() const { return m_buildMs.load(); }

@@ -12,6 +12,8 @@
 #include <QSslSocket>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // Header fields and envelope addresses must stay on one line, or they could add headers,
