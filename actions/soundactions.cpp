@@ -2,6 +2,7 @@
 #include "soundactions.h"
 
 #include "kestapplication.h"
+#include "kestclock.h"
 #include "kestcommands.h"
 #include "kestlog.h"
 #include "kestpaths.h"
@@ -316,14 +317,22 @@ QString PlayTextFile::execute()
     // Before say(): the report of a short text may come at once.
     const auto finished = connect(speech, &kestSpeech::finished, this, &PlayTextFile::readingFinished);
     const auto stop = connect(root(), &kestObject::loopStop, this, &PlayTextFile::stopReading);
+    // The deadline is the script's own: the speech thread may be stuck in the speech service.
+    const qint64 deadline = speech->waitDeadline(text);
     m_ticket = speech->say(text);
     const quint64 ticket = m_ticket;
-    kestWaitLocally(loop, this, [speech, ticket] { return speech->isDone(ticket); });
+    bool late = false;
+    const bool stopped = kestWaitLocally(loop, this,
+        [speech, ticket, deadline, &late] { return speech->isDone(ticket) || (late = kestClock::now() >= deadline); });
     m_loop = nullptr;
     disconnect(finished);
     disconnect(stop);
-    if (!speech->isDone(ticket))
-        speech->stop(ticket);
+    if (!speech->isDone(ticket)) {
+        if (late && !stopped)
+            speech->giveUp(ticket);
+        else
+            speech->stop(ticket);
+    }
     return QString();
 }
 

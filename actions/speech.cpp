@@ -2,6 +2,7 @@
 #include "speech.h"
 
 #include "kestapplication.h"
+#include "kestclock.h"
 #include "kestlog.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,16 @@ int readingLimitMs(int characters)
 {
     return 10000 + 200 * characters;
 }
+// Building the engine lists every voice the service knows: seconds, and tens of seconds on a
+// loaded machine. Longer than this, counted from the start of the build, is a service that
+// does not answer.
+constexpr int BuildLimitMs = 45000;
+// A waiting script gives the speech thread's own watchdog this long to act first.
+constexpr int ScriptGraceMs = 2000;
+// How long the end of the program waits for the speech thread: a build still running or a
+// service that never answers must not keep the program from ending.
+constexpr unsigned long ShutdownWaitMs = 3000;
+constexpr unsigned long StuckShutdownWaitMs = 200;
 
 void raiseTo(std::atomic<quint64> &value, quint64 at)
 {
@@ -79,7 +90,10 @@ void kestSpeech::shutdown()
         Qt::QueuedConnection);
     // An engine still being built holds the thread; a speech service that never answers must
     // not keep the program from ending, so then the object is left behind.
-    if (speech->m_thread.wait(30000))
+    const qint64 buildStartedAt = speech->m_buildStartedAt.load();
+    const bool stuck = speech->m_stuck.load()
+        || (!speech->m_built.load() && buildStartedAt >= 0 && kestClock::now() - buildStartedAt > BuildLimitMs);
+    if (speech->m_thread.wait(stuck ? StuckShutdownWaitMs : ShutdownWaitMs))
         delete speech;
     else
         qCWarning(lcActions).noquote() << QStringLiteral("[LIB] Speech: the speech engine did not end");
@@ -96,6 +110,14 @@ quint64 kestSpeech::say(const QString &text)
     if (kestApplication *app = kestApplication::instance())
         connect(app, &kestApplication::stopTTS, this, &kestSpeech::stopReading, Qt::UniqueConnection);
     const quint64 ticket = ++m_lastTicket;
+    if (m_stuck.load()) {
+        // The speech thread may never run again: the text ends here and now.
+        raiseTo(m_doneUpTo, ticket);
+        emit finished(ticket);
+        if (kestApplication *app = kestApplication::instance())
+            QMetaObject::invokeMethod(app, &kestApplication::kestEndOfTextToSpeech, Qt::QueuedConnection);
+        return ticket;
+    }
     QMetaObject::invokeMethod(
         this, [this, ticket, text] { speak(ticket, text); }, Qt::QueuedConnection);
     return ticket;
@@ -108,16 +130,41 @@ void kestSpeech::stop(quint64 ticket)
         this, [this, ticket] { cancel(ticket); }, Qt::QueuedConnection);
 }
 
+qint64 kestSpeech::waitDeadline(const QString &text) const
+{
+    const qint64 now = kestClock::now();
+    qint64 buildLeft = 0;
+    if (!m_built.load()) {
+        const qint64 startedAt = m_buildStartedAt.load();
+        buildLeft = startedAt < 0 ? BuildLimitMs : qMax<qint64>(0, startedAt + BuildLimitMs - now);
+    }
+    return now + buildLeft + StartTimeoutMs + readingLimitMs(text.size()) + ScriptGraceMs;
+}
+
+void kestSpeech::giveUp(quint64 ticket)
+{
+    raiseTo(m_stopUpTo, ticket);
+    raiseTo(m_doneUpTo, ticket);
+    if (!m_stuck.exchange(true))
+        qCWarning(lcActions).noquote() << QStringLiteral(
+            "[LIB] Speech: the speech engine does not answer, texts are no longer read");
+    if (kestApplication *app = kestApplication::instance())
+        QMetaObject::invokeMethod(app, &kestApplication::kestEndOfTextToSpeech, Qt::QueuedConnection);
+}
+
 void kestSpeech::build()
 {
     if (m_engine)
         return;
+    m_buildStartedAt = kestClock::now();
     m_watchdog = new QTimer(this);
     m_watchdog->setSingleShot(true);
     connect(m_watchdog, &QTimer::timeout, this, &kestSpeech::watchdogFired);
 
     m_engine = new QTextToSpeech(this);
     m_usable = m_engine->state() != QTextToSpeech::BackendError;
+    m_buildMs = kestClock::now() - m_buildStartedAt.load();
+    m_built = true;
     if (!m_usable) {
         qCWarning(lcActions).noquote() << QStringLiteral("[LIB] Speech: no text-to-speech engine, texts are not read");
         return;
@@ -168,8 +215,10 @@ void kestSpeech::engineStateChanged(QTextToSpeech::State state)
         return;
     switch (state) {
     case QTextToSpeech::Speaking:
-        if (!m_started)
+        if (!m_started) {
             m_watchdog->start(readingLimitMs(m_length));
+            emit speaking(m_current);
+        }
         m_started = true;
         break;
     case QTextToSpeech::Ready:

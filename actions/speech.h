@@ -32,9 +32,24 @@ public:
     // True once the text of ticket was read to its end, was cut short, or could not be read.
     bool isDone(quint64 ticket) const { return ticket <= m_doneUpTo.load(); }
 
+    // The moment (on kestClock) after which a script waiting for text, queued now, stops
+    // waiting: time for the engine to be built and to begin, plus the reading limit for the
+    // text's length. It does not depend on the speech thread, which a speech service that never
+    // answers blocks for good.
+    qint64 waitDeadline(const QString &text) const;
+    // A script gave up waiting for ticket: the engine counts as unusable for the rest of the run
+    // (later texts end at once) and a warning is logged the first time.
+    void giveUp(quint64 ticket);
+    // True once the engine is built (usable or not); buildMs() then says how long that took.
+    bool isBuilt() const { return m_built.load(); }
+    qint64 buildMs() const { return m_buildMs.load(); }
+
 signals:
-    // The text of ticket is done. Emitted on the speech thread.
+    // The text of ticket is done. Emitted on the speech thread, or on the script's thread for a
+    // text that ends at once because the engine is stuck.
     void finished(quint64 ticket);
+    // The engine began to read the text of ticket. Emitted on the speech thread.
+    void speaking(quint64 ticket);
 
 private slots:
     // Ends the text being read (the application's stopTTS).
@@ -66,4 +81,8 @@ private:
     std::atomic<quint64> m_lastTicket { 0 };
     std::atomic<quint64> m_doneUpTo { 0 };
     std::atomic<quint64> m_stopUpTo { 0 };
+    std::atomic<bool> m_stuck { false };
+    std::atomic<bool> m_built { false };
+    std::atomic<qint64> m_buildStartedAt { -1 }; // kestClock ms; -1 before the build began
+    std::atomic<qint64> m_buildMs { 0 };
 };

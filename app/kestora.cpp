@@ -60,7 +60,14 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
 
     m_kestApp = std::make_unique<kestApplication>();
     m_project = new kestProject(this);
-    new kestCommandRouter(m_kestApp.get(), m_project);
+    auto *router = new kestCommandRouter(m_kestApp.get(), m_project);
+    // Mail goes out in the background: its warning must not hold up the scene either.
+    connect(router, &kestCommandRouter::mailWarning, this, [](const QString &text) {
+        auto *box = new QMessageBox(QMessageBox::Warning, tr("Qt Simple SMTP client"), text, QMessageBox::Ok);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::ApplicationModal);
+        box->show();
+    });
     m_kestApp->setMainWindow(this);
     logLine(QStringLiteral("Started the Application!3"));
 

@@ -2,6 +2,7 @@
 #include "actionregistry.h"
 #include "authortools.h"
 #include "kestora.h"
+#include "speech.h"
 
 #include <QApplication>
 
@@ -20,6 +21,9 @@ int main(int argc, char *argv[])
     if (const std::optional<int> status = kestAuthorTools::run(argc, argv))
         return *status;
     QApplication application(argc, argv);
+    // Building the speech engine takes seconds: begin now, so that the first scene reads at once.
+    if (kestSpeech *speech = kestSpeech::instance())
+        speech->prepare();
     kestRegisterActions();
     int result = 0;
     {

@@ -3,14 +3,16 @@
 
 #include "kestlog.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QMetaEnum>
+#include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -23,12 +25,98 @@ QString oneLine(QString text)
     return text;
 }
 
-// Every line break of the body (CR LF, LF or a lone CR) as one LF.
-QString unifiedBreaks(QString text)
+// Every line break of the body (CR LF, LF or a lone CR) as CR LF, the line end of mail text.
+QString crlfBreaks(QString text)
 {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1String("\n"), QLatin1String("\r\n"));
     return text;
+}
+
+bool isPlainAscii(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
+            return false;
+    }
+    // A text that looks like an encoded word would be decoded by the reader.
+    return !text.contains(QLatin1String("=?"));
+}
+
+// Text for a header as encoded words (UTF-8, Base64): each word within the 75 characters a word
+// may have, split between characters, never inside one; continuation lines start with a space.
+QString encodedWords(const QString &text)
+{
+    constexpr int MaxBytes = 45; // 60 Base64 characters + 12 of framing = 72
+    QStringList words;
+    QByteArray chunk;
+    for (int i = 0; i < text.size();) {
+        const int length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QByteArray bytes = text.mid(i, length).toUtf8();
+        if (chunk.size() + bytes.size() > MaxBytes) {
+            words << QStringLiteral("=?UTF-8?B?") + QString::fromLatin1(chunk.toBase64()) + QStringLiteral("?=");
+            chunk.clear();
+        }
+        chunk += bytes;
+        i += length;
+    }
+    if (!chunk.isEmpty() || words.isEmpty())
+        words << QStringLiteral("=?UTF-8?B?") + QString::fromLatin1(chunk.toBase64()) + QStringLiteral("?=");
+    return words.join(QStringLiteral("\n "));
+}
+
+QString headerText(const QString &text)
+{
+    return isPlainAscii(text) ? text : encodedWords(text);
+}
+
+// The mailbox of an address field written as "Name <box@host>" or as "box@host".
+QString mailboxOf(const QString &field)
+{
+    const int open = field.lastIndexOf(QLatin1Char('<'));
+    const int close = field.lastIndexOf(QLatin1Char('>'));
+    return open >= 0 && close > open ? field.mid(open + 1, close - open - 1).trimmed() : field.trimmed();
+}
+
+// An address field for a header: a display name that is not plain ASCII is encoded.
+QString headerAddress(const QString &field)
+{
+    const int open = field.lastIndexOf(QLatin1Char('<'));
+    if (open <= 0 || field.indexOf(QLatin1Char('>'), open) < 0)
+        return field;
+    QString name = field.left(open).trimmed();
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2);
+    if (isPlainAscii(name))
+        return field;
+    return encodedWords(name) + QStringLiteral(" <") + mailboxOf(field) + QLatin1Char('>');
+}
+
+// The file name parameter of an attachment: quoted when plain ASCII, else in the extended form
+// of UTF-8 bytes in percent escapes.
+QByteArray fileNameParameter(const QString &name)
+{
+    if (isPlainAscii(name)) {
+        QString quoted = name;
+        quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+        quoted.replace(QLatin1Char('"'), QLatin1String("\\\""));
+        return "filename=\"" + quoted.toLatin1() + '"';
+    }
+    return "filename*=UTF-8''" + QUrl::toPercentEncoding(name, "!#$&+^`|");
+}
+
+// Base64 in lines of 76 characters, each ending with LF.
+QByteArray base64Lines(const QByteArray &data, int lineLength = 76)
+{
+    const QByteArray base64 = data.toBase64();
+    QByteArray lines;
+    lines.reserve(base64.size() + base64.size() / lineLength + 1);
+    for (int i = 0; i < base64.size(); i += lineLength) {
+        lines += base64.mid(i, lineLength);
+        lines += '\n';
+    }
+    return lines;
 }
 
 bool offersStartTls(const QString &ehloReply)
@@ -51,7 +139,7 @@ Smtp::Smtp(const QString &user, const QString &password, const QString &host, in
     , m_password(password)
     , m_host(host)
     , m_port(port)
-    , m_timeout(timeout > 0 ? timeout : 30000) // a wait without bound would block the caller for good
+    , m_timeout(timeout > 0 ? timeout : 30000) // a wait without bound would never report
 {
     connect(m_socket, &QSslSocket::readyRead, this, &Smtp::readyRead);
     connect(m_socket, &QSslSocket::connected, this, &Smtp::connected);
@@ -60,6 +148,19 @@ Smtp::Smtp(const QString &user, const QString &password, const QString &host, in
     connect(m_socket, &QSslSocket::disconnected, this, &Smtp::disconnected);
     connect(m_socket, &QSslSocket::encrypted, this, &Smtp::encrypted);
     connect(m_socket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this, &Smtp::sslErrors);
+
+    m_replyTimer.setSingleShot(true);
+    m_limitTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
+        // After the mail was accepted only the answer to QUIT is missing: the mail is sent.
+        if (m_outcome == Outcome::Pending)
+            fail(QStringLiteral("no answer from %1 within %2 ms").arg(m_host).arg(m_timeout));
+        finish();
+    });
+    connect(&m_limitTimer, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("the conversation with %1 took longer than %2 ms").arg(m_host).arg(m_timeLimit));
+        finish();
+    });
 }
 
 Smtp::~Smtp() = default;
@@ -72,36 +173,25 @@ void Smtp::setCaCertificatesFile(const QString &path)
 void Smtp::sendMail(
     const QString &from, const QString &to, const QString &subject, const QString &body, const QStringList &files)
 {
+    m_socket->abort();
+    m_reader = SmtpReplyReader();
     m_state = State::Greeting;
     m_outcome = Outcome::Pending;
-    m_failed = false;
-    m_over = false;
+    m_reported = false;
     m_response.clear();
 
     if (!buildMessage(from, to, subject, body, files)) {
         fail(QStringLiteral("unreadable attachment"));
-        emit status(tr("Failed to send message"));
+        finish();
         return;
     }
-    m_sender = oneLine(from);
-    m_recipient = oneLine(to);
+    m_sender = oneLine(mailboxOf(from));
+    m_recipient = oneLine(mailboxOf(to));
 
+    m_limitTimer.start(m_timeLimit);
+    m_replyTimer.start(m_timeout);
+    // Name lookup, connection and every reply arrive as signals: the caller's thread goes on.
     m_socket->connectToHost(m_host, quint16(m_port));
-    if (!m_socket->waitForConnected(m_timeout)) {
-        qCDebug(lcMail).noquote() << m_socket->errorString();
-        fail(QStringLiteral("no connection to %1:%2 (%3)").arg(m_host).arg(m_port).arg(m_socket->errorString()));
-    }
-    // Replies are handled by readyRead() while we wait; every wait is bounded by the time-out.
-    while (!m_over && !m_failed) {
-        if (!m_socket->waitForReadyRead(m_timeout))
-            break;
-    }
-    if (m_outcome == Outcome::Pending) {
-        fail(m_failed ? m_socket->errorString()
-                      : QStringLiteral("no answer from %1 within %2 ms").arg(m_host).arg(m_timeout));
-    }
-    m_socket->abort();
-    emit status(m_outcome == Outcome::Sent ? tr("Message sent") : tr("Failed to send message"));
 }
 
 bool Smtp::buildMessage(
@@ -112,42 +202,47 @@ bool Smtp::buildMessage(
     else
         qCDebug(lcMail).noquote() << QStringLiteral("Files to be sent: ") + QString::number(files.size());
 
-    QString head = QStringLiteral("To: ") + oneLine(to) + QLatin1Char('\n');
-    head += QStringLiteral("From: ") + oneLine(from) + QLatin1Char('\n');
-    head += QStringLiteral("Subject: ") + oneLine(subject) + QLatin1Char('\n');
-    head += QStringLiteral("MIME-Version: 1.0\n"
-                           "Content-Type: multipart/mixed; boundary=frontier\n"
-                           "\n"
-                           "--frontier\n"
-                           "Content-Type: text/html\n"
-                           "\n");
-    head += unifiedBreaks(body) + QStringLiteral("\n\n");
-    QByteArray text = head.toUtf8();
-
+    // The parts first: the boundary must not occur in them.
+    QByteArrayList parts;
+    parts << "Content-Type: text/html; charset=utf-8\n"
+             "Content-Transfer-Encoding: base64\n"
+             "\n"
+            + base64Lines(crlfBreaks(body).toUtf8());
     for (const QString &path : files) {
         const QFileInfo info(path);
-        if (!info.exists())
+        if (path.isEmpty() || !info.exists())
             continue;
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             qCDebug(lcMail).noquote() << QStringLiteral("Couldn't open the file");
-            showWarning(tr("Couldn't open the file\n\n"));
+            emit warning(tr("Couldn't open the file\n\n"));
             return false;
         }
-        text += "--frontier\n"
-                "Content-Type: application/octet-stream\n"
-                "Content-Disposition: attachment; filename=";
-        text += oneLine(info.fileName()).toUtf8();
-        text += ";\n"
-                "Content-Transfer-Encoding: base64\n"
-                "\n";
-        const QByteArray base64 = file.readAll().toBase64();
-        for (int i = 0; i < base64.size(); i += 64) {
-            text += base64.mid(i, 64);
-            text += '\n';
-        }
+        parts << "Content-Type: application/octet-stream\n"
+                 "Content-Disposition: attachment; "
+                + fileNameParameter(oneLine(info.fileName()))
+                + "\n"
+                  "Content-Transfer-Encoding: base64\n"
+                  "\n"
+                + base64Lines(file.readAll(), 64);
     }
-    text += "--frontier--\n";
+
+    QByteArray boundary;
+    do {
+        boundary = "=_kest_" + QByteArray::number(QRandomGenerator::global()->generate64(), 36)
+            + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    } while (std::any_of(parts.cbegin(), parts.cend(), [&](const QByteArray &part) { return part.contains(boundary); })
+        || subject.contains(QString::fromLatin1(boundary)));
+
+    QByteArray text = (QStringLiteral("To: ") + headerAddress(oneLine(to)) + QLatin1Char('\n')).toUtf8();
+    text += (QStringLiteral("From: ") + headerAddress(oneLine(from)) + QLatin1Char('\n')).toUtf8();
+    text += (QStringLiteral("Subject: ") + headerText(oneLine(subject)) + QLatin1Char('\n')).toUtf8();
+    text += "MIME-Version: 1.0\n"
+            "Content-Type: multipart/mixed; boundary=\""
+        + boundary + "\"\n\n";
+    for (const QByteArray &part : qAsConst(parts))
+        text += "--" + boundary + '\n' + part;
+    text += "--" + boundary + "--\n";
 
     // CR LF line ends; a line starting with a dot gets a second one, so that no line of the
     // message can end the data early and the server's removal of the first dot restores it.
@@ -173,7 +268,12 @@ void Smtp::stateChanged(QAbstractSocket::SocketState socketState)
 void Smtp::errorReceived(QAbstractSocket::SocketError socketError)
 {
     qCDebug(lcMail).noquote() << QStringLiteral("error ") + QString::number(int(socketError));
-    m_failed = true;
+    if (m_reported)
+        return;
+    // Also how a server ends the conversation after QUIT.
+    if (m_outcome == Outcome::Pending)
+        fail(m_socket->errorString());
+    finish();
 }
 
 void Smtp::disconnected()
@@ -190,17 +290,21 @@ void Smtp::connected()
 void Smtp::readyRead()
 {
     qCDebug(lcMail).noquote() << QStringLiteral("readyRead");
-    while (!m_over && m_state != State::Handshake && m_socket->canReadLine()) {
-        const QString line = QString::fromUtf8(m_socket->readLine());
-        m_response += line;
-        // "250-" announces more lines of the same reply; they may arrive in a later packet.
-        if (line.size() > 3 && line.at(3) == QLatin1Char('-'))
-            continue;
-        const QString code = line.left(3);
-        qCDebug(lcMail).noquote() << "Server response code:" << code;
+    const QList<SmtpReplyReader::Reply> replies = m_reader.feed(m_socket->readAll());
+    for (const SmtpReplyReader::Reply &reply : replies) {
+        // After STARTTLS's go-ahead, anything sent in the clear must not pass for encrypted.
+        if (m_reported || m_state == State::Handshake)
+            break;
+        m_response = reply.text;
+        qCDebug(lcMail).noquote() << "Server response code:" << reply.code;
         qCDebug(lcMail).noquote() << QStringLiteral("Server response: ") + m_response;
-        handleReply(code);
+        handleReply(reply.code);
         m_response.clear();
+    }
+    if (m_reader.error() != SmtpReplyReader::Error::None && !m_reported) {
+        fail(m_reader.error() == SmtpReplyReader::Error::LineTooLong ? QStringLiteral("reply line too long")
+                                                                     : QStringLiteral("reply without end"));
+        finish();
     }
 }
 
@@ -231,8 +335,8 @@ void Smtp::handleReply(const QString &code)
         break;
     case State::StartTls:
         if (code == QLatin1String("220")) {
-            // Anything the server sent in the clear after its go-ahead must not pass for encrypted.
             m_socket->readAll();
+            m_reader.reset();
             m_state = State::Handshake;
             if (!m_caFile.isEmpty()) {
                 QFile file(m_caFile);
@@ -245,6 +349,7 @@ void Smtp::handleReply(const QString &code)
                 config.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
                 m_socket->setSslConfiguration(config);
             }
+            m_replyTimer.start(m_timeout);
             m_socket->startClientEncryption();
             return;
         }
@@ -301,7 +406,7 @@ void Smtp::handleReply(const QString &code)
     case State::DataPrompt:
         if (code == QLatin1String("354")) {
             m_socket->write(m_message);
-            send("\r\n.");
+            send(".");
             m_state = State::MessageAccepted;
             return;
         }
@@ -316,13 +421,13 @@ void Smtp::handleReply(const QString &code)
         break;
     case State::Finished:
         // The answer to QUIT: the conversation is over.
-        m_over = true;
+        finish();
         return;
     }
 
-    showWarning(tr("Unexpected reply from SMTP server:\n\n") + m_response);
-    m_state = State::Finished;
+    emit warning(tr("Unexpected reply from SMTP server:\n\n") + m_response);
     fail(QStringLiteral("unexpected reply: ") + m_response.trimmed());
+    finish();
 }
 
 void Smtp::encrypted()
@@ -341,26 +446,28 @@ void Smtp::sslErrors(const QList<QSslError> &errors)
 void Smtp::send(const QByteArray &command)
 {
     m_socket->write(command + "\r\n");
-    m_socket->flush();
+    m_replyTimer.start(m_timeout);
 }
 
 void Smtp::fail(const QString &reason)
 {
-    m_over = true;
     if (m_outcome != Outcome::Pending)
         return;
     m_outcome = Outcome::Failed;
     qCWarning(lcMail).noquote() << QStringLiteral("Failed to send message: ") + reason;
 }
 
-void Smtp::showWarning(const QString &text)
+void Smtp::finish()
 {
-    // Widgets need a QApplication; without one the warning log line has to do.
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    if (m_reported)
         return;
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Qt Simple SMTP client"), text, QMessageBox::Ok);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    // Modal for the user, but shown without a nested event loop: the caller goes on at once.
-    box->setWindowModality(Qt::ApplicationModal);
-    box->show();
+    m_reported = true;
+    m_state = State::Finished;
+    m_replyTimer.stop();
+    m_limitTimer.stop();
+    m_socket->abort();
+    const QString text = m_outcome == Outcome::Sent ? tr("Message sent") : tr("Failed to send message");
+    // Never from inside sendMail: the caller learns the outcome after sendMail has returned.
+    QMetaObject::invokeMethod(
+        this, [this, text] { emit status(text); }, Qt::QueuedConnection);
 }

@@ -1,20 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "smtpreplyreader.h"
+
 #include <QAbstractSocket>
 #include <QObject>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class QSslSocket;
 
 // Sends one mail (HTML body, optional attachments) to one recipient with AUTH LOGIN, upgrading
-// the connection with STARTTLS when the server offers it. Lives on the thread that calls sendMail.
+// the connection with STARTTLS when the server offers it. Lives on the thread that calls
+// sendMail; the conversation runs from the socket's signals, so that thread goes on at once.
 //
-// Ownership: the caller owns the client. sendMail blocks until the conversation is over and the
-// socket is closed, then emits status() once; after that the client is idle and may be deleted
-// at once or with deleteLater() (connecting status() to deleteLater() is the simplest way).
+// Ownership: the caller owns the client. It emits status() once per sendMail, always after
+// sendMail has returned; after that the client is idle and may be deleted at once or with
+// deleteLater() (connecting status() to deleteLater() is the simplest way).
 class Smtp : public QObject
 {
     Q_OBJECT
@@ -26,16 +30,19 @@ public:
 
     // PEM file with extra certificate authorities trusted for STARTTLS, besides the system's.
     void setCaCertificatesFile(const QString &path);
+    // Bound on the whole conversation (ms), however the server paces its replies.
+    void setTimeLimit(int ms) { m_timeLimit = ms; }
 
-    // Builds the message, connects and runs the whole conversation; returns when it is over,
-    // after at most the time-out without an answer. Unexpected replies and unreadable
-    // attachments show a warning box that does not block the caller.
+    // Builds the message and starts the conversation; returns at once.
     void sendMail(const QString &from, const QString &to, const QString &subject, const QString &body,
         const QStringList &files = QStringList());
 
 signals:
-    // "Message sent" or "Failed to send message", once per sendMail, just before it returns.
+    // "Message sent" or "Failed to send message", once per sendMail.
     void status(const QString &message);
+    // Text for a warning box: an unexpected reply or an attachment that cannot be read. The
+    // client shows nothing itself; the application decides how the learner sees it.
+    void warning(const QString &text);
 
 private slots:
     void stateChanged(QAbstractSocket::SocketState socketState);
@@ -69,9 +76,13 @@ private:
     void sslErrors(const QList<QSslError> &errors);
     void send(const QByteArray &command);
     void fail(const QString &reason);
-    void showWarning(const QString &text);
+    // Ends the conversation and reports its outcome, once.
+    void finish();
 
     QSslSocket *m_socket;
+    SmtpReplyReader m_reader;
+    QTimer m_replyTimer; // the wait for the next reply
+    QTimer m_limitTimer; // the whole conversation
     QByteArray m_message;
     QString m_sender;
     QString m_recipient;
@@ -82,8 +93,8 @@ private:
     QString m_caFile;
     int m_port;
     int m_timeout;
-    State m_state = State::Greeting;
+    int m_timeLimit = 60000;
+    State m_state = State::Finished;
     Outcome m_outcome = Outcome::Pending;
-    bool m_failed = false; // the socket reported an error: the connection is unusable
-    bool m_over = false; // nothing more to wait for
+    bool m_reported = true; // status() was emitted for the last sendMail
 };

@@ -9,8 +9,11 @@
 #include "kestsubproject.h"
 #include "kestthread.h"
 #include "smtp.h"
+#include "variablestore.h"
 #include "webview.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 
 namespace {
@@ -33,7 +36,32 @@ void toProject(kestCommandRouter *router, const QString &payload)
 
 void nothing(kestCommandRouter *, const QString &) { }
 
-constexpr int SmtpTimeoutMs = 30000;
+QString realPath(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+enum class Attachment { None, Inside, Outside };
+
+// A course may attach only what lies in the user folder (its courses and the learner's
+// recordings), never a document of the learner's elsewhere. An empty name resolves to the user
+// folder itself: no attachment.
+Attachment attachmentPlace(const QString &path)
+{
+    if (path.trimmed().isEmpty())
+        return Attachment::None;
+    QString folder = kestVariables::variableValue(QStringLiteral("USERPATH"));
+    folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (folder.trimmed().isEmpty())
+        return Attachment::Outside;
+    folder = realPath(folder);
+    const QString file = realPath(path);
+    if (file == folder)
+        return Attachment::None;
+    return file.startsWith(folder + QLatin1Char('/')) ? Attachment::Inside : Attachment::Outside;
+}
 
 } // namespace
 
@@ -165,16 +193,35 @@ void kestCommandRouter::callProcedure(const QString &name)
     }
 }
 
+void kestCommandRouter::setMailTimeouts(int replyMs, int conversationMs)
+{
+    m_mailReplyMs = replyMs;
+    m_mailConversationMs = conversationMs;
+}
+
 void kestCommandRouter::sendMail(const QString &payload)
 {
     const QStringList fields = payload.split(QLatin1Char('|'));
     const auto field = [&fields](int index) { return fields.value(index); };
     qCDebug(lcMail).noquote() << QStringLiteral("Send Mail");
-    // The client talks on the GUI thread and is released once it reports its outcome.
+    const Attachment place = attachmentPlace(field(7));
+    if (place == Attachment::Outside) {
+        qCWarning(lcMail).noquote() << QStringLiteral("[LIB] SendMail: the attachment lies outside the user folder, "
+                                                      "nothing is sent: ")
+                + field(7);
+        emit mailStatus(Smtp::tr("Failed to send message"));
+        return;
+    }
+    // The client talks from its socket's signals on this (the GUI) thread and is released once
+    // it reports its outcome.
     const kestDeployment deployment = kestDeployment::current();
-    auto *client = new Smtp(field(1), field(2), field(0), deployment.smtpPort, SmtpTimeoutMs, this);
+    auto *client = new Smtp(field(1), field(2), field(0), deployment.smtpPort, m_mailReplyMs, this);
     client->setCaCertificatesFile(deployment.smtpCaFile);
+    client->setTimeLimit(m_mailConversationMs);
+    connect(client, &Smtp::status, this, &kestCommandRouter::mailStatus);
+    connect(client, &Smtp::warning, this, &kestCommandRouter::mailWarning);
     connect(client, &Smtp::status, client, &QObject::deleteLater);
-    client->sendMail(field(3), field(4), field(5), field(6), QStringList { field(7) });
+    client->sendMail(
+        field(3), field(4), field(5), field(6), place == Attachment::Inside ? QStringList { field(7) } : QStringList());
     qCDebug(lcMail).noquote() << QStringLiteral("Send Mail");
 }

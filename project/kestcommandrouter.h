@@ -24,9 +24,18 @@ public:
     // True when command has a row in the table (a row may do nothing on purpose).
     static bool hasRoute(const QString &command);
 
+    // Waits of the mail client: for one reply and for the whole conversation (ms).
+    void setMailTimeouts(int replyMs, int conversationMs);
+
     kestProject *project() const { return m_project; }
     // The project's scene bridge; nullptr before a course was loaded.
     WebView *sceneBridge() const;
+
+signals:
+    // A mail command ended: "Message sent" or "Failed to send message".
+    void mailStatus(const QString &status);
+    // What the learner should be told about a mail that failed; the application shows it.
+    void mailWarning(const QString &text);
 
 private:
     void changeEntity(const QString &payload);
@@ -38,4 +47,6 @@ private:
 
     QPointer<kestApplication> m_app;
     QPointer<kestProject> m_project;
+    int m_mailReplyMs = 30000;
+    int m_mailConversationMs = 60000;
 };

@@ -8,11 +8,13 @@
 #include "kestthread.h"
 #include "logcapture.h"
 #include "testactions.h"
+#include "testclock.h"
 #include "variablestore.h"
 
 #include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
@@ -94,6 +96,9 @@ private slots:
     void recording();
     void recordingBesideHoverStoppedByClick();
     void speech();
+    void speechUnavailable_data();
+    void speechUnavailable();
+    void speechUnavailableChild();
 
 private:
     QStringList sent() const
@@ -397,6 +402,77 @@ void tst_SoundActions::speech()
     longText->skipObject = true;
     QVERIFY(worker->wait(5000));
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+}
+
+// Each row runs speechUnavailableChild in a process of its own: the speech engine is built once
+// per process, and the process's end must not wait on a stuck speech thread.
+void tst_SoundActions::speechUnavailable_data()
+{
+    QTest::addColumn<bool>("listening"); // a service that accepts and never answers
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("no speech service") << false
+                                       << QStringLiteral("[LIB] Speech: no text-to-speech engine, texts are not read");
+    QTest::newRow("service never answers")
+        << true << QStringLiteral("[LIB] Speech: the speech engine does not answer, texts are no longer read");
+}
+
+void tst_SoundActions::speechUnavailable()
+{
+    QFETCH(bool, listening);
+    QFETCH(QString, warning);
+
+    QTemporaryDir dir;
+    const QString socket = dir.filePath(QStringLiteral("speechd.sock"));
+    QLocalServer service; // the kernel accepts connections; nobody reads or answers them
+    if (listening)
+        QVERIFY(service.listen(socket));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SPEECHD_ADDRESS"), QStringLiteral("unix_socket:") + socket);
+    env.insert(QStringLiteral("KEST_SPEECH_WARNING"), warning);
+    // The speech library leaks on a failed connection, and a stuck speech thread is left behind
+    // on purpose: neither is what this test is about.
+    env.insert(
+        QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(" detect_leaks=0"));
+    // Only a reading that waits in vain is ended by the clock.
+    env.insert(QStringLiteral("KEST_SPEECH_CLOCK_STEP"), listening ? QStringLiteral("60000") : QStringLiteral("0"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("speechUnavailableChild") });
+    // Well below the half minute the end of the program once waited for the speech thread.
+    const bool ended = child.waitForFinished(25000);
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    QVERIFY2(ended && child.exitCode() == 0, qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("PASS   : tst_SoundActions::speechUnavailableChild()")), qPrintable(output));
+}
+
+// Two readings in a row: the first ends with one warning once the script's own deadline has
+// passed (the test clock steps past it), the second at once.
+void tst_SoundActions::speechUnavailableChild()
+{
+    const QString warning = qEnvironmentVariable("KEST_SPEECH_WARNING");
+    if (warning.isEmpty())
+        QSKIP("run by speechUnavailable in a process of its own");
+    TestClock clock;
+    LogCapture log;
+    const auto first
+        = buildRegistered(QStringLiteral("<ActionList>") + call("PlayTextFile", QStringLiteral("Pick the apple."))
+            + QStringLiteral("<TestRecord>after</TestRecord></ActionList>"));
+    auto worker = runOnWorker(first.get());
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            clock.advance(qEnvironmentVariableIntValue("KEST_SPEECH_CLOCK_STEP"));
+            return worker->isFinished();
+        },
+        60000));
+    QCOMPARE(TestRecord::journal(), lines("after"));
+
+    // No clock steps now: a reading that waited for a deadline again would never end.
+    const auto second = buildRegistered(call("PlayTextFile", QStringLiteral("Now the pear.")));
+    worker = runOnWorker(second.get());
+    QVERIFY(worker->wait(30000));
+    QCOMPARE(log.startingWith(QStringLiteral("[LIB] Speech: ")), QStringList { warning });
 }
 
 QTEST_MAIN(tst_SoundActions)

@@ -4,9 +4,10 @@
 usage: smtpd.py OUTDIR USER PASSWORD [--tls]
 
 Accepts AUTH LOGIN for USER/PASSWORD only (also without TLS) and writes each message to
-OUTDIR/msg-N.json: envelope, login, the EHLO commands of its session, the raw message and its
-MIME parts with their decoded bytes; every recipient accepted goes to OUTDIR/rcpt.log. With --tls it makes a CA and a server certificate with
-openssl in OUTDIR (the CA is OUTDIR/ca.pem), offers STARTTLS and insists on it.
+OUTDIR/msg-N.json: envelope, login, the EHLO commands of its session, the raw message, its
+headers as the standard parser decodes them, its MIME parts with their decoded bytes and the
+defects the parser found; every recipient accepted goes to OUTDIR/rcpt.log. With --tls it makes
+a CA and a server certificate with openssl in OUTDIR (the CA is OUTDIR/ca.pem), offers STARTTLS and insists on it.
 Prints "PORT <n>" once it listens; stops on SIGTERM.
 """
 import base64
@@ -47,13 +48,18 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         raw = envelope.content
         msg = email.message_from_bytes(raw, policy=email.policy.compat32)
+        # The standard parser's reading: encoded words, charsets and file names decoded.
+        parsed = email.message_from_bytes(raw, policy=email.policy.default)
         parts = []
-        for part in msg.walk():
+        defects = [str(d) for d in parsed.defects]
+        for part in parsed.walk():
+            defects += [str(d) for d in part.defects]
             if part.is_multipart():
                 continue
             parts.append({
                 "type": part.get_content_type(),
-                "filename": part.get_param("filename", header="content-disposition"),
+                "charset": part.get_content_charset(),
+                "filename": part.get_filename(),
                 "data": base64.b64encode(part.get_payload(decode=True) or b"").decode(),
             })
         self.count += 1
@@ -63,6 +69,8 @@ class Handler:
             "login": session.auth_data.login.decode() if session.authenticated else None,
             "ehlo": getattr(server, "test_ehlo", []),
             "headers": [[k, v] for k, v in msg.items()],
+            "decoded": {k: str(parsed[k]) for k in ("Subject", "From", "To")},
+            "defects": defects,
             "parts": parts,
             "raw": raw.decode("latin-1"),
         }
