@@ -151,6 +151,9 @@ QString evaluateParentheses(const QString &text)
 QString expand(const QString &text)
 {
     QString result = expandPlaceholders(text);
+    // Most texts are plain names and values: nothing to evaluate, so no lock and no copies.
+    if (!result.contains(QLatin1Char('[')) && !result.contains(QLatin1Char('(')))
+        return result.trimmed();
     {
         QMutexLocker locker(&kestVariables::scriptMutex());
         result = evaluateBrackets(result);

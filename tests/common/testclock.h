@@ -8,19 +8,37 @@
 #include <memory>
 
 // Stands in for the player's monotonic clock while it exists: real time still passes (courses
-// wait on it), and the test steps past a time guard at once with advance().
+// wait on it), and the test steps past a time guard at once with advance(). Held, only advance()
+// moves it, so that a test can stay inside a guard however slow the machine is.
 class TestClock
 {
 public:
     TestClock()
     {
-        m_real.start();
-        kestClock::setSource([real = m_real, offset = m_offset] { return real.elapsed() + *offset; });
+        m_state->real.start();
+        kestClock::setSource(
+            [state = m_state] { return (state->held ? state->heldAt : state->real.elapsed()) + state->offset; });
     }
     ~TestClock() { kestClock::setSource({}); }
-    void advance(qint64 msecs) { *m_offset += msecs; }
+    void advance(qint64 msecs) { m_state->offset += msecs; }
+    void hold(bool held)
+    {
+        if (held == m_state->held)
+            return;
+        if (held)
+            m_state->heldAt = m_state->real.elapsed();
+        else
+            m_state->offset -= m_state->real.elapsed() - m_state->heldAt; // no jump on release
+        m_state->held = held;
+    }
 
 private:
-    QElapsedTimer m_real;
-    std::shared_ptr<qint64> m_offset = std::make_shared<qint64>(0);
+    struct State
+    {
+        QElapsedTimer real;
+        qint64 offset = 0;
+        bool held = false;
+        qint64 heldAt = 0;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
