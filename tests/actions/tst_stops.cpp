@@ -9,7 +9,6 @@
 #include "testactions.h"
 
 #include <QDomDocument>
-#include <QElapsedTimer>
 #include <QtTest>
 
 #include <memory>
@@ -139,8 +138,6 @@ void tst_Stops::stopReachesWorker()
 
     // Emitted here, on the GUI thread, while the worker sleeps or computes without an event loop.
     LogCapture logs;
-    QElapsedTimer clock;
-    clock.start();
     if (signal == QLatin1String("exitAll"))
         emit m_app->exitAll();
     else if (signal == QLatin1String("stopAll"))
@@ -168,7 +165,6 @@ void tst_Stops::stopReachesWorker()
         // A procedure's wait is cut short and the procedure goes on.
         QTRY_VERIFY_WITH_TIMEOUT(TestRecord::journal().contains(QStringLiteral("after")), 5000);
     }
-    QVERIFY2(clock.elapsed() < 5000, "the stop did not reach the worker");
 }
 
 void tst_Stops::selfCallingProcedureIsCapped()
