@@ -7,7 +7,7 @@
 #include "kestthread.h"
 #include "variablestore.h"
 
-#include <QThread>
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -134,12 +134,15 @@ QString CallProcedure::execute()
             << QStringLiteral("[LIB] CallProcedure: %1 not called, calls nested %2 deep").arg(name).arg(depth);
         return name;
     }
-    std::unique_ptr<kestObject> procedure(app ? app->procedureTree(name) : nullptr);
-    if (procedure) {
+    std::unique_ptr<kestObject> tree = app ? app->procedureTree(name) : nullptr;
+    if (tree) {
+        // This action owns the called tree while it runs (as its child), then deletes it.
+        kestObject *procedure = tree.release();
         procedure->setParent(this);
         ++depth;
         procedure->execute();
         --depth;
+        delete procedure;
     }
     return name;
 }
@@ -172,21 +175,32 @@ QString Wait::execute()
     // root it names lives until its branch is unregistered, which stop senders wait for.
     const QMetaObject::Connection stop = connect(
         top, &kestObject::loopStop, this,
-        [quit = m_quit, top] {
-            *quit = true;
+        [state = m_state, top] {
             // A click cuts a registered procedure's wait short and the procedure goes on; any
             // other stop that reaches the root ends the rest of the script as well.
             if (top->prio.load() != PROCEDURE)
                 top->skipObject = true;
+            QMutexLocker locker(&state->lock);
+            state->quit = true;
+            state->woken.wakeAll();
         },
         Qt::DirectConnection);
-    int remaining = integerOf(argument(0));
-    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (") + QString::number(remaining) + QLatin1Char(')');
-    while (!top->skipObject.load() && !m_quit->load()) {
-        if (remaining <= 0)
-            break;
-        QThread::msleep(10);
-        remaining -= 10;
+    const int duration = integerOf(argument(0));
+    qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (") + QString::number(duration) + QLatin1Char(')');
+    // Whole steps of 10 ms, as courses were timed with.
+    const qint64 total = duration > 0 ? (qint64(duration) + 9) / 10 * 10 : 0;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        QMutexLocker locker(&m_state->lock);
+        while (!top->skipObject.load() && !m_state->quit) {
+            const qint64 left = total - clock.elapsed();
+            if (left <= 0)
+                break;
+            // A stop signal wakes the wait at once; a stop flag set without one (by the tree
+            // itself or a test) is seen within a step.
+            m_state->woken.wait(&m_state->lock, ulong(qMin<qint64>(left, 10)));
+        }
     }
     disconnect(stop);
     qCDebug(lcActions).noquote() << QStringLiteral("[LIB] Wait (end)");
@@ -195,8 +209,10 @@ QString Wait::execute()
 
 void Wait::myQuit()
 {
-    *m_quit = true;
     kestObject *top = root();
     if (top->prio.load() != PROCEDURE)
         top->skipObject = true;
+    QMutexLocker locker(&m_state->lock);
+    m_state->quit = true;
+    m_state->woken.wakeAll();
 }

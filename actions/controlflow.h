@@ -5,6 +5,9 @@
 
 #include "kestobject.h"
 
+#include <QMutex>
+#include <QWaitCondition>
+
 #include <atomic>
 #include <memory>
 
@@ -104,7 +107,8 @@ public:
     QString execute() override;
 };
 
-// Sleeps for argument 0 milliseconds in steps of 10, until then or until the script is stopped.
+// Sleeps for argument 0 milliseconds (rounded up to whole steps of 10), until then or until the
+// script is stopped.
 class Wait : public kestObject
 {
     Q_OBJECT
@@ -115,7 +119,13 @@ public slots:
     void myQuit();
 
 private:
+    struct QuitState
+    {
+        QMutex lock;
+        QWaitCondition woken;
+        bool quit = false; // guarded by lock; stays set once a stop came
+    };
     // Shared with the stop connection, which may still be running on another thread while this
     // action goes away.
-    std::shared_ptr<std::atomic<bool>> m_quit = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<QuitState> m_state = std::make_shared<QuitState>();
 };

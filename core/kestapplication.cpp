@@ -2,6 +2,7 @@
 #include "kestapplication.h"
 
 #include "kestlog.h"
+#include "kestobject.h"
 #include "kestthread.h"
 #include "prio.h"
 
@@ -53,7 +54,7 @@ void kestApplication::setProcedureSource(ProcedureSource source)
     m_procedureSource = std::move(source);
 }
 
-kestObject *kestApplication::procedureTree(const QString &name) const
+std::unique_ptr<kestObject> kestApplication::procedureTree(const QString &name) const
 {
     QReadLocker locker(&m_procedureLock);
     return m_procedureSource ? m_procedureSource(name) : nullptr;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class kestObject;
 
@@ -44,11 +45,11 @@ public:
     void addCalledProcedure(const QString &name) { m_calledProcedures.append(name); }
 
     // Where CallProcedure gets its trees: the project installs its procedure lookup here.
-    using ProcedureSource = std::function<kestObject *(const QString &name)>;
+    using ProcedureSource = std::function<std::unique_ptr<kestObject>(const QString &name)>;
     void setProcedureSource(ProcedureSource source);
     // A fresh tree of the named procedure, built on the calling thread, which owns it; nullptr
     // when no procedure has that name. Safe from any thread.
-    kestObject *procedureTree(const QString &name) const;
+    std::unique_ptr<kestObject> procedureTree(const QString &name) const;
 
 signals:
     void readText(QString text);

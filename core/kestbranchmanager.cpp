@@ -2,6 +2,7 @@
 #include "kestbranchmanager.h"
 
 #include "kestlog.h"
+#include "kestobject.h"
 #include "kestscheduler.h"
 #include "kestthread.h"
 #include "scriptbuilder.h"
@@ -44,7 +45,7 @@ void kestBranchManager::run(Prio prio)
     m_thread->start();
 }
 
-kestObject *kestBranchManager::buildTree() const
+std::unique_ptr<kestObject> kestBranchManager::buildTree() const
 {
     return kestScriptBuilder::buildScript(m_script, true);
 }

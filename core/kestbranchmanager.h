@@ -30,7 +30,7 @@ public:
 
     // A fresh tree of the script, built on the calling thread without running it; the caller
     // owns it. nullptr when the script has no root. Safe from any thread.
-    kestObject *buildTree() const;
+    std::unique_ptr<kestObject> buildTree() const;
 
     QString name() const { return m_name; }
     QDomElement scriptElement() const { return m_script; }

@@ -47,6 +47,7 @@ void kestObject::connectCommands()
 void kestObject::load(const QDomElement &source)
 {
     element = source;
+    m_text = source.firstChild().nodeValue();
     const QString name = source.attribute(QStringLiteral("name"));
     if (!name.isEmpty())
         setObjectName(name);
@@ -70,12 +71,14 @@ kestObject *kestObject::root() const
 
 bool kestObject::passesSkipTest() const
 {
-    return !root()->skipObject.load();
+    const kestObject *top = root();
+    return top->keepAlive.load() || !top->skipObject.load();
 }
 
 bool kestObject::passesRunTest() const
 {
-    return passesSkipTest() && statRunningObject.load() != nullptr;
+    const kestObject *top = root();
+    return top->keepAlive.load() || (!top->skipObject.load() && statRunningObject.load() != nullptr);
 }
 
 void kestObject::childEvent(QChildEvent *event)
@@ -127,7 +130,7 @@ QString kestObject::argument(int index) const
 
 QString kestObject::elementText() const
 {
-    return element.firstChild().nodeValue();
+    return m_text;
 }
 
 void kestObject::stopAll()

@@ -35,9 +35,10 @@ public:
     // The top of the parent chain: the object whose flags count for the whole tree.
     kestObject *root() const;
 
-    // Skip test: false when the root was told to stop.
+    // Skip test: false when the root was told to stop, unless the root is kept alive (a project
+    // change of its own stops every script, this one included, which must still go on).
     bool passesSkipTest() const;
-    // Run test: also false when no script is registered as running.
+    // Run test: also false when no script is registered as running (kept alive: true).
     bool passesRunTest() const;
 
     int childActionCount() const;
@@ -45,7 +46,8 @@ public:
     // Executes child action k and returns its result; "" when there is no such child.
     QString argument(int index) const;
 
-    // The element's own text: the value of its first child node, "" when it has none.
+    // The element's own text: the value of its first child node, "" when it has none. Read once
+    // by load(): value actions run often, and the document is not changed under a tree.
     QString elementText() const;
 
     // The pre-emption check of a newer branch with priority newPrio on action (which may be null).
@@ -79,6 +81,7 @@ protected:
     void childEvent(QChildEvent *event) override;
 
 private:
+    QString m_text;
     // Children that are not actions (timers, loops, an action still under construction when it
     // was parented). While there are none, child action k is simply child k.
     QVector<QObject *> m_otherChildren;

@@ -11,6 +11,7 @@ bool statBranchWaiting = false;
 int statWaitCounter = 0;
 int statProcedureRunning = 0;
 QVector<kestObject *> statWaitingObjects;
+QWaitCondition statTurnChanged;
 quint64 statNewestEntered[PROCEDURE + 1] = {};
 
 namespace {

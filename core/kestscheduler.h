@@ -5,6 +5,7 @@
 
 #include <QMutex>
 #include <QVector>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <memory>
@@ -33,6 +34,9 @@ extern quint64 statNewestEntered[PROCEDURE + 1];
 // Roots of the branches now waiting. A root leaves this list (under the lock) before its tree
 // is deleted, so a newer branch may call endAll on it while holding the lock.
 extern QVector<kestObject *> statWaitingObjects;
+// Woken (with statSchedulerLock) whenever a waiting branch may have got its turn or been told to
+// stop: the registered branch or a procedure ended, a waiter left or was skipped.
+extern QWaitCondition statTurnChanged;
 
 // Delivery of a branch's result to its owner (an entity or a sub-project). The result is handed
 // over on the worker thread while the GUI thread may be deleting the owner, so both sides take

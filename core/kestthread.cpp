@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -31,7 +32,6 @@ thread_local quintptr t_stackTop = 0;
 void registerRunning(kestObject *root, int number)
 {
     statRunningObject = root;
-    statBranchWaiting = false;
     statScriptRunning = true;
     // Lowering the counter would strand a younger waiter whose number is above it until
     // some later branch happened to wait.
@@ -70,7 +70,7 @@ void kestThread::run()
     char top = 0;
     t_stackTop = reinterpret_cast<quintptr>(&top);
     // The tree belongs to this thread, which built it, and is deleted here before the body ends.
-    std::unique_ptr<kestObject> tree(kestScriptBuilder::buildScript(m_script));
+    std::unique_ptr<kestObject> tree = kestScriptBuilder::buildScript(m_script);
     kestObject *root = tree.get();
     if (root && qobject_cast<ActionList *>(root) && !root->hasChildren) {
         log(QStringLiteral("Empty Actionlist, throw away!"));
@@ -101,26 +101,13 @@ void kestThread::run()
         {
             QMutexLocker locker(&statSchedulerLock);
             --statProcedureRunning;
+            statTurnChanged.wakeAll();
         }
         break;
-    case Start::Wait: {
-        waitForTurn(number);
-        bool registered = false;
-        {
-            // Leaving the waiting list and registering in one step: a newcomer in between
-            // would otherwise see neither and could not stop this branch.
-            QMutexLocker locker(&statSchedulerLock);
-            statWaitingObjects.removeOne(root);
-            registered = !root->skipObject.load();
-            if (registered)
-                registerRunning(root, number);
-            else if (statWaitingObjects.isEmpty())
-                statBranchWaiting = false; // nobody is left waiting: newcomers need not queue
-        }
-        if (registered)
+    case Start::Wait:
+        if (waitForTurn(root, number))
             runRegistered(root);
         break;
-    }
     case Start::Registered:
         runRegistered(root);
         break;
@@ -189,22 +176,42 @@ kestThread::Start kestThread::decide(kestObject *root, int *number)
     statWaitingObjects.append(root);
     kestObject::endAllOn(statRunningObject.load(), m_prio);
     statNewestEntered[m_prio] = qMax(statNewestEntered[m_prio], m_request);
+    // Waiters just skipped leave as soon as nothing runs.
+    statTurnChanged.wakeAll();
     return Start::Wait;
 }
 
-void kestThread::waitForTurn(int number)
+bool kestThread::waitForTurn(kestObject *root, int number)
 {
+    QMutexLocker locker(&statSchedulerLock);
     for (;;) {
-        {
-            QMutexLocker locker(&statSchedulerLock);
-            if (m_stopRequested)
+        if (m_stopRequested)
+            break;
+        if (!statScriptRunning.load() && statProcedureRunning == 0) {
+            // Every skipped waiter leaves now, but only one branch takes the turn: the oldest
+            // waiter still meant to run. Newcomers stop the waiters they may stop, so the ones
+            // left are of falling priority in the order they came.
+            if (root->skipObject.load())
                 break;
-            if (!statScriptRunning.load() && statProcedureRunning == 0 && statWaitCounter >= number)
+            const auto first = std::find_if(statWaitingObjects.cbegin(), statWaitingObjects.cend(),
+                [](const kestObject *waiter) { return !waiter->skipObject.load(); });
+            if (first != statWaitingObjects.cend() && *first == root)
                 break;
         }
-        QThread::msleep(10);
+        // Every change that matters wakes the condition; the time-out only catches a stop flag
+        // set by the tree itself, without the lock.
+        statTurnChanged.wait(&statSchedulerLock, 50);
     }
-    QThread::msleep(10);
+    // Leaving the waiting list and registering in one step: a newcomer in between would
+    // otherwise see neither and could not stop this branch.
+    statWaitingObjects.removeOne(root);
+    const bool registered = !root->skipObject.load();
+    if (registered)
+        registerRunning(root, number);
+    // Newcomers queue behind the waiters still left, so that they can stop them.
+    statBranchWaiting = !statWaitingObjects.isEmpty();
+    statTurnChanged.wakeAll();
+    return registered;
 }
 
 void kestThread::runRegistered(kestObject *root)
@@ -215,6 +222,7 @@ void kestThread::runRegistered(kestObject *root)
     if (statRunningObject.load() == root) {
         statScriptRunning = false;
         statRunningObject = nullptr;
+        statTurnChanged.wakeAll();
     }
 }
 
@@ -269,6 +277,8 @@ void kestThread::stopBranches(Stop kind)
             break;
         }
     }
+    if (kind == Stop::Script)
+        statTurnChanged.wakeAll();
 }
 
 bool kestThread::shutdownAll(int msecs)

@@ -74,7 +74,8 @@ private:
     enum class Start { Skipped, Alongside, Procedure, Wait, Registered };
 
     Start decide(kestObject *root, int *number);
-    void waitForTurn(int number);
+    // Waits until this waiting branch may run or is to leave; true when it was registered.
+    bool waitForTurn(kestObject *root, int number);
     void runRegistered(kestObject *root);
     void deliverResult();
     void bodyDone();

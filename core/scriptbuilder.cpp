@@ -68,19 +68,16 @@ kestObject *kestScriptBuilder::createAction(const QString &tagName, kestObject *
     return action;
 }
 
-kestObject *kestScriptBuilder::buildScript(const QDomElement &code, bool logTagNames)
+std::unique_ptr<kestObject> kestScriptBuilder::buildScript(const QDomElement &code, bool logTagNames)
 {
-    kestObject *root = nullptr;
+    std::unique_ptr<kestObject> root;
     for (QDomElement child = code.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
         if (logTagNames)
             qCDebug(lcRuntime).noquote() << child.tagName();
-        kestObject *action = createAction(child.tagName(), nullptr);
-        if (action)
-            action->load(child);
-        // Only the last child element makes the root; an earlier tree would be orphaned.
-        if (root && root != action)
-            delete root;
-        root = action;
+        // Only the last child element makes the root; an earlier tree goes.
+        root.reset(createAction(child.tagName(), nullptr));
+        if (root)
+            root->load(child);
     }
     return root;
 }

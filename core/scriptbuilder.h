@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class kestObject;
 
 // Turns Code elements into trees of action objects through a process-wide registry of action
@@ -30,7 +32,7 @@ public:
     static kestObject *createAction(const QString &tagName, kestObject *parent);
 
     // Builds the tree of a Code element; the object made from its last child element is the
-    // root. Returns nullptr when there is none. The caller owns the tree; it belongs to the
-    // calling thread. With logTagNames, each child tag name is written to the debug log first.
-    static kestObject *buildScript(const QDomElement &code, bool logTagNames = false);
+    // root. Returns nullptr when there is none. The tree belongs to the calling thread. With
+    // logTagNames, each child tag name is written to the debug log first.
+    static std::unique_ptr<kestObject> buildScript(const QDomElement &code, bool logTagNames = false);
 };

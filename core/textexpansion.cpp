@@ -150,7 +150,13 @@ QString evaluateParentheses(const QString &text)
 
 QString expand(const QString &text)
 {
+    // Most texts are plain names and values: nothing to evaluate, so no lock and no copies.
+    const auto plain = [](const QString &s) { return !s.contains(QLatin1Char('[')) && !s.contains(QLatin1Char('(')); };
+    if (!text.contains(QLatin1Char('$')) && plain(text))
+        return text.trimmed();
     QString result = expandPlaceholders(text);
+    if (plain(result))
+        return result.trimmed();
     {
         QMutexLocker locker(&kestVariables::scriptMutex());
         result = evaluateBrackets(result);

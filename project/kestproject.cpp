@@ -5,6 +5,7 @@
 #include "kestbranchmanager.h"
 #include "kestclock.h"
 #include "kestlog.h"
+#include "kestobject.h"
 #include "kestpaths.h"
 #include "kestsubproject.h"
 #include "prio.h"
@@ -250,7 +251,7 @@ bool kestProject::callProcedure(const QString &name)
     return false;
 }
 
-kestObject *kestProject::getProcedure(const QString &name) const
+std::unique_ptr<kestObject> kestProject::getProcedure(const QString &name) const
 {
     QReadLocker locker(&m_tablesLock);
     if (const kestSubProject *sub = currentSubProject()) {

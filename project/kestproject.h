@@ -40,7 +40,7 @@ public:
     bool callProcedure(const QString &name);
     // A fresh tree of the named procedure, owned by the caller; nullptr when unknown. Safe from
     // worker threads.
-    kestObject *getProcedure(const QString &name) const;
+    std::unique_ptr<kestObject> getProcedure(const QString &name) const;
     void runScriptSlot(int slot);
     void loadGlobalSettings();
     void loadExternVariables(const QString &path);

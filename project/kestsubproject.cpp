@@ -5,6 +5,7 @@
 #include "kestbranchmanager.h"
 #include "kestentity.h"
 #include "kestlog.h"
+#include "kestobject.h"
 #include "kestproject.h"
 #include "prio.h"
 #include "variablestore.h"
@@ -110,7 +111,7 @@ bool kestSubProject::callProcedure(const QString &name)
     return true;
 }
 
-kestObject *kestSubProject::getProcedure(const QString &name) const
+std::unique_ptr<kestObject> kestSubProject::getProcedure(const QString &name) const
 {
     kestBranchManager *manager = m_namedScripts.value(name);
     return manager ? manager->buildTree() : nullptr;

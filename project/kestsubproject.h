@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 
 class kestBranchManager;
 class kestEntity;
@@ -62,7 +63,7 @@ public:
     bool callProcedure(const QString &name);
     // A fresh tree of the named script for a calling action; nullptr when there is none. Called
     // on worker threads: the project holds its tables' read lock around it.
-    kestObject *getProcedure(const QString &name) const;
+    std::unique_ptr<kestObject> getProcedure(const QString &name) const;
     // Runs fixed slot 0..14 at PROCEDURE priority, when it has a script.
     void runFixedSlot(int slot);
     // Sets the active flag of the named entity here, else (searchMenuBars) in the menu bars.

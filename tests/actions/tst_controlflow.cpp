@@ -7,6 +7,7 @@
 #include "testactions.h"
 #include "variablestore.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
@@ -28,7 +29,6 @@ private slots:
     void exitCommand();
     void wait_data();
     void wait();
-    void waitEndsOnStopRequest();
 
 private:
     // Builds body, registers it as the running script and runs it.
@@ -48,7 +48,7 @@ void tst_ControlFlow::initTestCase()
                        "<Code>Leave<ActionList><TestRecord>in procedure</TestRecord><ExitProc/><TestRecord>not "
                        "reached</TestRecord></ActionList></Code>"
                        "</Procedures>")));
-    m_app->setProcedureSource([this](const QString &name) -> kestObject * {
+    m_app->setProcedureSource([this](const QString &name) -> std::unique_ptr<kestObject> {
         for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull();
              c = c.nextSiblingElement()) {
             if (c.firstChild().nodeValue().trimmed() == name) // the script name leads the Code element
@@ -217,9 +217,10 @@ void tst_ControlFlow::endlessLoopStops()
     const auto root = buildBody(QStringLiteral(
         "<ForLoop><Number>5</Number><Number>5</Number><Number>-1</Number><Wait><Number>5</Number></Wait></ForLoop>"));
     statRunningObject = root.get();
+    LogCapture logs;
     std::unique_ptr<QThread> worker(QThread::create([&root] { root->execute(); }));
     worker->start();
-    QTest::qWait(50);
+    QTRY_VERIFY(logs.count(QStringLiteral("[LIB] Wait (end)")) >= 2); // looping
     QVERIFY(worker->isRunning());
     root->skipObject = true;
     QVERIFY(worker->wait(5000));
@@ -266,44 +267,29 @@ void tst_ControlFlow::wait_data()
 {
     QTest::addColumn<QString>("duration");
     QTest::addColumn<QString>("logged");
+    QTest::addColumn<int>("atLeast"); // ms: whole steps of 10
     QTest::newRow("25 ms") << "25"
-                           << "25";
+                           << "25" << 30;
+    QTest::newRow("30 ms") << "30"
+                           << "30" << 30;
     QTest::newRow("zero") << "0"
-                          << "0";
+                          << "0" << 0;
     QTest::newRow("not a number") << "soon"
-                                  << "0";
+                                  << "0" << 0;
 }
 
 void tst_ControlFlow::wait()
 {
     QFETCH(QString, duration);
     QFETCH(QString, logged);
+    QFETCH(int, atLeast);
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("[LIB] Wait (") + logged + QLatin1Char(')')));
     QTest::ignoreMessage(QtDebugMsg, "[LIB] Wait (end)");
+    // Only the lower bound is checked: a busy machine may wake the wait late, never early.
+    QElapsedTimer clock;
+    clock.start();
     run(QStringLiteral("<Wait><Text>%1</Text></Wait>").arg(duration));
-}
-
-void tst_ControlFlow::waitEndsOnStopRequest()
-{
-    // A stop reaches the root from another thread while the wait sleeps; it ends the wait and
-    // the rest of the script.
-    const auto root = buildBody(
-        QStringLiteral("<ActionList><Wait><Number>60000</Number></Wait><TestRecord>after</TestRecord></ActionList>"));
-    statRunningObject = root.get();
-    LogCapture logs;
-    std::atomic<bool> done { false };
-    std::unique_ptr<QThread> worker(QThread::create([&root, &done] {
-        root->execute();
-        done = true;
-    }));
-    worker->start();
-    // Logged once the wait listens for the stop.
-    QTRY_VERIFY(logs.messages().contains(QStringLiteral("[LIB] Wait (60000)")));
-    emit root->loopStop();
-    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
-    QVERIFY(worker->wait(1000));
-    QVERIFY(root->skipObject);
-    QVERIFY(TestRecord::journal().isEmpty());
+    QVERIFY2(clock.elapsed() >= atLeast, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(tst_ControlFlow)

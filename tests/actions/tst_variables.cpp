@@ -5,6 +5,7 @@
 #include "testactions.h"
 #include "variablestore.h"
 
+#include <QFile>
 #include <QThread>
 #include <QtTest>
 
@@ -12,6 +13,9 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace kestVariables;
 
@@ -23,6 +27,17 @@ void setVariables(const QString &entries)
 {
     for (const QString &entry : entries.split(QLatin1Char(';'), QString::SkipEmptyParts))
         assignVariable(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+}
+
+// The scheduling state of a thread of this process ('R' running, 'S' asleep, ...).
+QChar threadState(int tid)
+{
+    QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QChar();
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')'); // the name may hold blanks
+    return close >= 0 && close + 2 < line.size() ? QLatin1Char(line.at(close + 2)) : QChar();
 }
 
 std::unique_ptr<kestObject> build(const QString &xml)
@@ -296,8 +311,10 @@ private slots:
         const auto root = build(body);
         statRunningObject = root.get();
         std::atomic<bool> done { false };
+        std::atomic<int> tid { 0 };
         QString result;
         std::unique_ptr<QThread> worker(QThread::create([&] {
+            tid = int(syscall(SYS_gettid)); // the marker: from here on, the action runs
             result = root->execute();
             done = true;
         }));
@@ -305,7 +322,8 @@ private slots:
         {
             QMutexLocker locker(&scriptMutex());
             worker->start();
-            QThread::msleep(100);
+            // Asleep in the kernel: nothing else it runs can block, so it waits for this lock.
+            QTRY_VERIFY(tid != 0 && threadState(tid) == QLatin1Char('S'));
             doneWhileLocked = done;
             assignVariable(QStringLiteral("K"), QStringLiteral("5"));
         }

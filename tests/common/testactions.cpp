@@ -6,6 +6,9 @@
 #include "valueactions.h"
 
 #include <QThread>
+#include <QtTest>
+
+#include <atomic>
 
 #ifndef KEST_TEST_WITHOUT_ACTIONS
 #include "actionregistry.h"
@@ -37,6 +40,27 @@ void TestRecord::clearJournal()
 QStringList lines(const char *text)
 {
     return QString::fromUtf8(text).split(QLatin1Char('|'), QString::SkipEmptyParts);
+}
+
+QString literal(const QString &text)
+{
+    return QStringLiteral("<Number>") + text.toHtmlEscaped() + QStringLiteral("</Number>");
+}
+
+QString call(const QString &action, const QStringList &args)
+{
+    QString body = QLatin1Char('<') + action + QLatin1Char('>');
+    for (const QString &text : args)
+        body += literal(text);
+    return body + QStringLiteral("</") + action + QLatin1Char('>');
+}
+
+bool drainEvents(QObject *target, int timeoutMs)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        target, [done] { *done = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([done] { return done->load(); }, timeoutMs);
 }
 
 std::unique_ptr<kestObject> buildBody(const QString &body)

@@ -48,6 +48,15 @@ public:
 // "a|b|c" as a list of texts; "" as an empty list.
 QStringList lines(const char *text);
 
+// A literal argument: Number hands its text over untouched.
+QString literal(const QString &text);
+// The element of an action whose arguments are the given literal texts.
+QString call(const QString &action, const QStringList &args);
+
+// Returns once target's thread has handled every event posted to target before the call: what
+// was queued there meanwhile has happened (or, for a quit, has been seen).
+bool drainEvents(QObject *target, int timeoutMs = 10000);
+
 // The tree of a script whose Code body is the given XML text; nullptr when it builds none.
 std::unique_ptr<kestObject> buildBody(const QString &body);
 // The same, registered as the running script when registered (for the run test of actions).

@@ -8,7 +8,8 @@
 #include <memory>
 
 // Stands in for the player's monotonic clock while it exists: real time still passes (courses
-// wait on it), and the test steps past a time guard at once with advance().
+// wait on it), and the test steps past a time guard at once with advance(). Held, only advance()
+// moves it, so that a test can stay inside a guard however slow the machine is.
 class TestClock
 {
 public:

@@ -4,6 +4,7 @@
 #include "kestobject.h"
 #include "kestscheduler.h"
 #include "kestthread.h"
+#include "logcapture.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
 
@@ -32,11 +33,10 @@ struct Probe
 {
     QMutex lock;
     QStringList events;
-    QStringList logs;
+    std::unique_ptr<LogCapture> logs;
     QSet<QString> released;
     bool releaseAll = false;
     QHash<QString, bool> registered; // per mark: its branch was the registered one
-    QtMessageHandler previousHandler = nullptr;
 
     void add(const QString &event)
     {
@@ -55,11 +55,7 @@ struct Probe
         return registered.value(mark);
     }
     int at(const QString &event) { return all().indexOf(event); }
-    int logCount(const QString &line)
-    {
-        QMutexLocker locker(&lock);
-        return logs.count(line);
-    }
+    int logCount(const QString &line) { return logs->count(line); }
     void release(const QString &tag)
     {
         QMutexLocker locker(&lock);
@@ -74,20 +70,12 @@ struct Probe
     {
         QMutexLocker locker(&lock);
         events.clear();
-        logs.clear();
+        logs->clear();
         released.clear();
         registered.clear();
         releaseAll = false;
     }
 } probe;
-
-void captureLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type != QtDebugMsg)
-        return probe.previousHandler(type, context, message);
-    QMutexLocker locker(&probe.lock);
-    probe.logs << message;
-}
 
 // Waits in a local event loop, as media actions do, until the root's loopStop() (unless
 // stop="ignore") or until the test releases its name. Events: "start:NAME" once it listens,
@@ -287,7 +275,7 @@ private:
 
 void tst_Engine::initTestCase()
 {
-    probe.previousHandler = qInstallMessageHandler(captureLog);
+    probe.logs = std::make_unique<LogCapture>();
     m_app = std::make_unique<kestApplication>();
     registerTestActions();
     kestScriptBuilder::registerAction<TestHold>("TestHold"_q);
@@ -298,7 +286,7 @@ void tst_Engine::initTestCase()
 
 void tst_Engine::cleanupTestCase()
 {
-    qInstallMessageHandler(probe.previousHandler);
+    probe.logs.reset();
 }
 
 void tst_Engine::init()
@@ -430,8 +418,7 @@ void tst_Engine::priorityOutcomes()
         QVERIFY(probe.has("stop:R1"_q));
         QCOMPARE(probe.logCount("loopStop Proc!"_q), 1);
         QVERIFY(!runningRoot->skipObject.load());
-        QTest::qWait(100); // the newcomer must stay put while the procedure goes on
-        QVERIFY(!probe.has("mark:N"_q));
+        QCOMPARE(waitingCount(), 1); // the newcomer waits while the procedure goes on
         probe.release("R2"_q);
         QTRY_VERIFY(probe.has("mark:N"_q));
         QVERIFY(probe.at("release:R2"_q) < probe.at("mark:N"_q));
@@ -482,7 +469,8 @@ void tst_Engine::threeWaitersOnlyNewestRuns()
 
 void tst_Engine::lowerWaiterRunsAfterHigherWaiter()
 {
-    // A hover waits behind a waiting click it may not stop: both run, neither is left behind.
+    // A hover waits behind a waiting click it may not stop: both run, one after the other, and
+    // each is the registered branch while it runs.
     kestBranchManager *r = manager("R"_q, "<TestHold name='R1' stop='ignore'/>"_q);
     kestBranchManager *click = manager("Click"_q, "<TestMark name='click'/><TestHold name='click1' stop='ignore'/>"_q);
     kestBranchManager *hover = manager("Hover"_q, "<TestMark name='hover'/>"_q);
@@ -493,10 +481,13 @@ void tst_Engine::lowerWaiterRunsAfterHigherWaiter()
     hover->run(SELECT);
     QTRY_COMPARE(waitingCount(), 2);
     probe.release("R1"_q);
-    QTRY_VERIFY(probe.has("mark:click"_q));
+    QTRY_VERIFY(probe.has("start:click1"_q));
+    QCOMPARE(waitingCount(), 1);
     probe.release("click1"_q);
     QTRY_VERIFY(probe.has("mark:hover"_q));
     QTRY_VERIFY(!hover->isBusy());
+    QVERIFY(probe.at("release:click1"_q) < probe.at("mark:hover"_q));
+    QVERIFY(probe.wasRegistered("click"_q) && probe.wasRegistered("hover"_q));
 }
 
 void tst_Engine::procedureOutlivesRegisteredBranch()
@@ -536,9 +527,7 @@ void tst_Engine::waitersHoldBackForEveryProcedure()
     shortProc->run(PROCEDURE);
     QTRY_VERIFY(!shortProc->isBusy());
     QVERIFY(probe.has("mark:S"_q));
-
-    QTest::qWait(100); // the waiter must stay put
-    QVERIFY(!probe.has("mark:W"_q));
+    QCOMPARE(waitingCount(), 1); // the waiter stays put until the long one ends
     probe.release("L"_q);
     QTRY_VERIFY(probe.has("mark:W"_q));
     QVERIFY(probe.at("release:L"_q) < probe.at("mark:W"_q));

@@ -59,6 +59,8 @@ private slots:
     void routerTable();
     void routerCallProcedure();
     void changeProjectWhileScriptsRun();
+    void loadFileScriptGoesOn_data();
+    void loadFileScriptGoesOn();
 
 private:
     TestClock m_clock; // the switch guard and the Back key see only the time stepped here
@@ -88,6 +90,7 @@ void tst_Project::init()
     TestRecord::clearJournal();
     m_project = new kestProject(m_host.get());
     new kestCommandRouter(m_app.get(), m_project);
+    m_clock.thaw();
 }
 
 void tst_Project::cleanup()
@@ -176,9 +179,10 @@ void tst_Project::navigationVariables()
 void tst_Project::switchGuard()
 {
     QVERIFY(load("navigation.avx"));
+    m_clock.freeze();
     m_clock.advance(110);
     m_project->gotoSubProject(QStringLiteral("%NEXT"));
-    m_clock.advance(90); // real time adds a little: still within the guard's 100 ms
+    m_clock.advance(99); // still within the guard's 100 ms
     m_project->gotoSubProject(QStringLiteral("%NEXT"));
     QVERIFY(settle());
     QCOMPARE(m_project->currentIndex(), 1);
@@ -208,8 +212,10 @@ void tst_Project::leftSceneGivesBackItsEntities()
     const int oldId = slow->getID();
     TestRecord::clearJournal();
     // A click script of the scene is still waiting when it is left.
+    LogCapture logs;
     m_project->webView()->qmlClickedEntity(QStringLiteral("Slow"));
-    QTest::qWait(110);
+    QTRY_VERIFY(logs.messages().contains(QStringLiteral("[LIB] Wait (300)")));
+    m_clock.advance(110);
     m_project->gotoSubProject(QStringLiteral("Second"));
     QCOMPARE(m_project->currentSubProject()->name(), QStringLiteral("Second"));
     QVERIFY(!slow);
@@ -486,9 +492,12 @@ void tst_Project::changeProjectWhileScriptsRun()
     // the old scenes go away under them.
     QVERIFY(m_project->loadProject(course("busy.avx")));
     QTRY_VERIFY(TestRecord::journal().contains(QStringLiteral("main Busy")));
+    LogCapture logs;
     m_project->webView()->qmlClickedEntity(QStringLiteral("Spinner"));
     m_app->kestHandleEvent(QStringLiteral("callProcedure"), QStringLiteral("Slow"));
-    QTest::qWait(50);
+    // Either the procedure loops through its waits while the click waits for its turn, or the
+    // procedure found no registered branch (its waits return at once) and the click loops.
+    QTRY_VERIFY(logs.count(QStringLiteral("[LIB] Wait (10)")) + logs.count(QStringLiteral("[LIB] Wait (20)")) > 0);
     m_app->kestHandleEvent(QStringLiteral("ChangeProject"), course("navigation.avx"));
     QCOMPARE(m_project->currentSubProject()->name(), QStringLiteral("A"));
     m_app->kestHandleEvent(QStringLiteral("ChangeProject"), course("busy.avx"));
@@ -496,6 +505,37 @@ void tst_Project::changeProjectWhileScriptsRun()
     QVERIFY(kestThread::shutdownAll(10000));
     // Threads of managers that still exist are collected by their managers on this thread.
     QTRY_COMPARE(kestThread::liveCount(), 0);
+}
+
+void tst_Project::loadFileScriptGoesOn_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("scene"); // what the scene B entered after the load writes
+    QTest::newRow("project changed") << "navigation.avx"
+                                     << "main B";
+    QTest::newRow("document refused") << "broken.avx"
+                                      << "main B of loading";
+    QTest::newRow("document missing") << "gone.avx"
+                                      << "main B of loading";
+}
+
+void tst_Project::loadFileScriptGoesOn()
+{
+    // The project change stops every script, the one that asked for it too: the rest of that
+    // script must still run, whether the new document loaded or not.
+    QFETCH(QString, target);
+    QFETCH(QString, scene);
+    QTemporaryDir settings;
+    kestVariables::assignVariable(QStringLiteral("USERPATH"), QStringLiteral(KEST_TEST_DATA_DIR "/courses"));
+    kestVariables::assignVariable(QStringLiteral("INIPATH"), settings.path());
+    kestVariables::assignVariable(QStringLiteral("Target"), target);
+    QVERIFY(load("loading.avx"));
+    m_project->webView()->qmlClickedEntity(QStringLiteral("Loader"));
+    QTRY_VERIFY(TestRecord::journal().contains(QStringLiteral("after load")));
+    QVERIFY(settle());
+    QCOMPARE(value("Reached"), QStringLiteral("yes"));
+    QCOMPARE(m_project->currentSubProject()->name(), QStringLiteral("B"));
+    QVERIFY(TestRecord::journal().contains(scene));
 }
 
 QTEST_MAIN(tst_Project)
