@@ -106,6 +106,7 @@ bool FileDownloader::download(const QUrl &url)
     connect(reply, &QNetworkReply::redirected, this, [this, reply, url](const QUrl &to) {
         const QUrl next = reply->url().resolved(to);
         if (next.scheme() == url.scheme() && next.host() == url.host() && next.port() == url.port()) {
+            m_progressMark = 0;
             emit reply->redirectAllowed();
             return;
         }
@@ -115,7 +116,6 @@ bool FileDownloader::download(const QUrl &url)
     });
     if (!m_targetPath.isEmpty())
         connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-            m_stall.start();
             if (!writeAvailable(reply))
                 reply->abort();
         });
@@ -249,7 +249,11 @@ void FileDownloader::ourError(QNetworkReply::NetworkError code)
 void FileDownloader::ourDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
     m_progressSeen = true;
-    m_stall.start();
+    // A server that trickles a few bytes now and then holds the start as long as one that stalls.
+    if (bytesReceived - m_progressMark >= MinProgressBytes) {
+        m_progressMark = bytesReceived;
+        m_stall.start();
+    }
     qCDebug(lcNet).noquote() << QStringLiteral("Download Progress: ") + QString::number(bytesReceived)
             + QLatin1Char('/') + QString::number(bytesTotal);
 }

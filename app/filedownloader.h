@@ -17,8 +17,8 @@ class QUrl;
 // where the server sent one, exactly Content-Length bytes. With an empty target path it is a probe
 // that only tells whether the body was "success". One request per object. A watchdog emits
 // downloaded() every 2 s while no data has arrived, so that whoever waits for it stops waiting;
-// the request itself goes on until it finishes, stalls, or the object is deleted. Redirects are
-// followed only within the same scheme and host.
+// the request itself goes on until it finishes, stalls (or trickles), or the object is deleted.
+// Redirects are followed only within the same scheme and host.
 class FileDownloader : public QObject
 {
     Q_OBJECT
@@ -38,12 +38,14 @@ public:
     // Bytes of the body received so far.
     qint64 received() const { return m_received; }
 
-    // How long a transfer may go without a byte arriving, from the request on, before it fails.
+    // How long a transfer may go without MinProgressBytes arriving, from the request on, before
+    // it fails.
     void setStallTimeout(int ms) { m_stall.setInterval(ms); }
 
     // How long the watchdog waits for data before it ends a wait, and between its repeats.
     static constexpr int WatchdogMs = 2000;
     static constexpr int StallTimeoutMs = 30000;
+    static constexpr int MinProgressBytes = 1024;
     static constexpr int MaxRedirects = 3;
 
 signals:
@@ -77,6 +79,7 @@ private:
     QByteArray m_data;
     QTimer m_stall;
     qint64 m_received = 0;
+    qint64 m_progressMark = 0; // bytes received when the stall time-out was last restarted
     bool m_error = false;
     bool m_connected = false;
     bool m_finished = false;

@@ -349,12 +349,12 @@ void tst_Installation::firstAndSecondStart()
     QVERIFY(!local.contains("German"));
     stop();
 
-    const auto before = snapshot(userFolder());
+    const auto before = snapshot(course);
     start();
     QCOMPARE(newRequests(), QStringList({ QStringLiteral("/ 404"), QStringLiteral("/tavelo/tavelo.xml 200") }));
     QCOMPARE(readFile(userFolder() + QStringLiteral("tavelo.xml")), local);
     stop();
-    QCOMPARE(snapshot(userFolder()).keys(), before.keys());
+    QCOMPARE(snapshot(course).keys(), before.keys());
     QCOMPARE(m_warnings, QStringList());
 }
 
