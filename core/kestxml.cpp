@@ -41,20 +41,28 @@ template <typename Visit> bool readAll(QIODevice *device, QString *errorText, in
     return true;
 }
 
-// The DOM's escaping: in text '<', '&' and the '>' of "]]>", and carriage returns; in attribute
-// values also '"' and the line ends and tabs that would otherwise be normalised away.
-QString escaped(const QString &value, bool attribute)
+// Appends value with the DOM's escaping: in text '<', '&' and the '>' of "]]>", and carriage
+// returns; in attribute values also '"' and the line ends and tabs that would otherwise be
+// normalised away. Most values need none, and are appended whole.
+void appendEscaped(QString &out, const QStringRef &value, bool attribute)
 {
-    QString out;
-    out.reserve(value.size());
-    for (int i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
+    const QChar *data = value.constData();
+    const int size = value.size();
+    int plain = 0;
+    while (plain < size) {
+        const ushort c = data[plain].unicode();
+        if (c == '<' || c == '&' || c == '>' || c == '\r' || (attribute && (c == '"' || c == '\n' || c == '\t')))
+            break;
+        ++plain;
+    }
+    out.append(data, plain);
+    for (int i = plain; i < size; ++i) {
+        const QChar c = data[i];
         if (c == QLatin1Char('<'))
             out += QLatin1String("&lt;");
         else if (c == QLatin1Char('&'))
             out += QLatin1String("&amp;");
-        else if (c == QLatin1Char('>') && i >= 2 && value.at(i - 1) == QLatin1Char(']')
-            && value.at(i - 2) == QLatin1Char(']'))
+        else if (c == QLatin1Char('>') && i >= 2 && data[i - 1] == QLatin1Char(']') && data[i - 2] == QLatin1Char(']'))
             out += QLatin1String("&gt;");
         else if (attribute && c == QLatin1Char('"'))
             out += QLatin1String("&quot;");
@@ -67,7 +75,6 @@ QString escaped(const QString &value, bool attribute)
         else
             out += c;
     }
-    return out;
 }
 
 // Writes the tokens the way the DOM lays out its nodes with indentation 1: whitespace-only text
@@ -84,10 +91,15 @@ public:
         switch (token) {
         case QXmlStreamReader::StartElement: {
             beginChild(false);
-            m_out += QLatin1Char('<') + reader.qualifiedName();
-            for (const QXmlStreamAttribute &attribute : reader.attributes())
-                m_out += QLatin1Char(' ') + attribute.qualifiedName() + QLatin1String("=\"")
-                    + escaped(attribute.value().toString(), true) + QLatin1Char('"');
+            m_out += QLatin1Char('<');
+            m_out.append(reader.qualifiedName());
+            for (const QXmlStreamAttribute &attribute : reader.attributes()) {
+                m_out += QLatin1Char(' ');
+                m_out.append(attribute.qualifiedName());
+                m_out += QLatin1String("=\"");
+                appendEscaped(m_out, attribute.value(), true);
+                m_out += QLatin1Char('"');
+            }
             m_stack.append({ int(m_stack.size()), true, false });
             break;
         }
@@ -99,7 +111,9 @@ public:
                 flushNewline();
                 if (!frame.lastText)
                     indent(frame.depth);
-                m_out += QLatin1String("</") + reader.qualifiedName() + QLatin1Char('>');
+                m_out += QLatin1String("</");
+                m_out.append(reader.qualifiedName());
+                m_out += QLatin1Char('>');
             }
             m_newline = true;
             break;
@@ -108,14 +122,18 @@ public:
             if (reader.isWhitespace() && !reader.isCDATA())
                 break;
             beginChild(true);
-            if (reader.isCDATA())
-                m_out += QLatin1String("<![CDATA[") + reader.text().toString() + QLatin1String("]]>");
-            else
-                m_out += escaped(reader.text().toString(), false);
+            if (reader.isCDATA()) {
+                m_out += QLatin1String("<![CDATA[");
+                m_out.append(reader.text());
+                m_out += QLatin1String("]]>");
+            } else {
+                appendEscaped(m_out, reader.text(), false);
+            }
             break;
         case QXmlStreamReader::Comment:
             beginChild(false);
-            m_out += QLatin1String("<!--") + reader.text().toString();
+            m_out += QLatin1String("<!--");
+            m_out.append(reader.text());
             if (reader.text().endsWith(QLatin1Char('-')))
                 m_out += QLatin1Char(' ');
             m_out += QLatin1String("-->");
@@ -165,7 +183,11 @@ private:
         m_newline = false;
     }
 
-    void indent(int depth) { m_out += QString(depth, QLatin1Char(' ')); }
+    void indent(int depth)
+    {
+        for (int i = 0; i < depth; ++i)
+            m_out += QLatin1Char(' ');
+    }
 
     QString &m_out;
     QVector<Frame> m_stack;
