@@ -319,7 +319,7 @@ bool CourseInstaller::stageCourse(const QList<QDomElement> &parts, const QString
         const QString fetch = fetchAddress(address);
         const QString variables = staging + VariablesFileName;
         if (!fetchAndWait(partFile, fetch)
-            || !fetchAndWait(variables, fetch.left(fetch.lastIndexOf(QLatin1Char('/')) + 1) + VariablesFileName))
+            || !fetchAndWait(variables, fetch.left(fetch.lastIndexOf(QLatin1Char('/')) + 1) + VariablesFileName, true))
             return false;
         m_variablesFilePath = m_courseFolder + VariablesFileName;
 
@@ -404,7 +404,17 @@ bool CourseInstaller::swapIn(const QString &staging, bool fresh)
     return true;
 }
 
-bool CourseInstaller::fetchAndWait(const QString &target, const QString &address)
+bool CourseInstaller::notProvided(const FileDownloader &downloader, const QString &target) const
+{
+    if (downloader.httpStatus() != 404)
+        return false;
+    // Documents also name files the learner makes (recordings) and files a course does without.
+    qCWarning(lcApp).noquote() << QStringLiteral("Not on the course server, left out: ")
+            + QDir(m_stagingFolder).relativeFilePath(target);
+    return true;
+}
+
+bool CourseInstaller::fetchAndWait(const QString &target, const QString &address, bool optional)
 {
     QDir().mkpath(QFileInfo(target).absolutePath());
     FileDownloader downloader(target);
@@ -415,6 +425,8 @@ bool CourseInstaller::fetchAndWait(const QString &target, const QString &address
     if (!downloader.isFinished())
         loop.exec();
     if (downloader.hasError() || !downloader.isFinished()) {
+        if (optional && notProvided(downloader, target))
+            return true;
         noteFailure(target);
         return false;
     }
@@ -440,7 +452,7 @@ bool CourseInstaller::downloadFile(const QString &courseFolder, const QString &n
         return false;
     }
     const QString source = kestPaths::joinPath(partAddress.left(partAddress.lastIndexOf(QLatin1Char('/')) + 1), name);
-    return fetchAndWait(target, source);
+    return fetchAndWait(target, source, true);
 }
 
 void CourseInstaller::downloadFileList(
@@ -481,7 +493,7 @@ void CourseInstaller::downloadFileList(
             connect(raw, &FileDownloader::finished, &loop, [&, raw, target](bool ok) {
                 if (ok)
                     m_fetched << QDir(m_stagingFolder).relativeFilePath(target);
-                else
+                else if (!notProvided(*raw, target))
                     noteFailure(target);
                 advance();
                 auto it = running.find(raw);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+class FileDownloader;
 class KestProgress;
 
 // The catalogue phase of start-up and the installation of the chosen course: compares the
@@ -88,8 +89,11 @@ private:
     void merge();
     // A part address may only lead to the course server, over http or https.
     bool addressAllowed(const QString &partAddress) const;
-    // Fetches a part or a variables file and waits until it arrived or failed.
-    bool fetchAndWait(const QString &target, const QString &address);
+    // Fetches a part or a variables file and waits until it arrived or failed. With optional, a
+    // file the server does not have (404) is no failure: it stays missing.
+    bool fetchAndWait(const QString &target, const QString &address, bool optional = false);
+    // A file the server answered with 404 that the course may name without providing it.
+    bool notProvided(const FileDownloader &downloader, const QString &target) const;
     void noteFailure(const QString &target);
     void showOverall(double overall);
 

@@ -180,6 +180,7 @@ void FileDownloader::fileDownloaded(QNetworkReply *pReply)
 {
     m_finished = true;
     m_stall.stop();
+    m_status = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     writeAvailable(pReply);
     const QString fault = m_writeFailed ? QString() : replyFault(pReply);
     m_reply = nullptr;

@@ -37,6 +37,8 @@ public:
     bool progressSeen() const { return m_progressSeen; }
     // Bytes of the body received so far.
     qint64 received() const { return m_received; }
+    // The HTTP status of the answer; 0 before one arrived.
+    int httpStatus() const { return m_status; }
 
     // How long a transfer may go without MinProgressBytes arriving, from the request on, before
     // it fails.
@@ -79,6 +81,7 @@ private:
     QByteArray m_data;
     QTimer m_stall;
     qint64 m_received = 0;
+    int m_status = 0;
     qint64 m_progressMark = 0; // bytes received when the stall time-out was last restarted
     bool m_error = false;
     bool m_connected = false;

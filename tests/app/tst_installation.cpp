@@ -674,11 +674,17 @@ void tst_Installation::failedUpdateKeepsCourse()
     QCOMPARE(snapshot(userFolder()), v1);
     QCOMPARE(m_other.requestCount(), 0);
 
-    // The next start tries again, and v2 arrives whole.
+    // The next start tries again, and v2 arrives whole; a named file the server does not have
+    // (a recording the learner makes, say) is left out.
     m_warnings.clear();
     server.clearFaults();
+    QVERIFY(QFile::remove(serverFile(QStringLiteral("english/pictures/star.png"))));
+    LogCapture log;
     installer = install(true, English, server.host());
     QVERIFY(!installer->downloadError());
+    QCOMPARE(log.startingWith(QStringLiteral("Not on the course server, left out: ")),
+        QStringList { QStringLiteral("Not on the course server, left out: pictures/star.png") });
+    QVERIFY(!QFile::exists(course + QStringLiteral("pictures/star.png")));
     QCOMPARE(m_warnings, QStringList());
     QCOMPARE(readFile(course + QStringLiteral("sounds/a.mp3")), QByteArray("v2 of sounds/a.mp3"));
     QCOMPARE(readFile(course + QStringLiteral("notes/mine.txt")), QByteArray("a file of the learner's own"));
