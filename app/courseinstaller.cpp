@@ -245,6 +245,10 @@ void CourseInstaller::installCourse(const QDomElement &course)
     m_courseInstalled = true;
     m_courseFolder = folder + QLatin1Char('/');
     emit courseFolderChosen(m_courseFolder);
+    // A start ended between the two renames of a swap: the old course is put back first.
+    const QString old = beside(folder, QStringLiteral(".old"));
+    if (!QFileInfo::exists(folder) && QFileInfo(old).isDir() && QDir().rename(old, folder))
+        qCWarning(lcApp).noquote() << QStringLiteral("Put back the course folder of an interrupted update: ") + folder;
 
     // A part whose address has the course's folder as a segment changed: the course is
     // installed afresh (what the learner added goes along).

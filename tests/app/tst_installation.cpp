@@ -120,6 +120,7 @@ private slots:
     void courseServerDownStartsOffline_data();
     void courseServerDownStartsOffline();
     void catalogueWriteFails();
+    void interruptedSwapIsUndone();
 
 private:
     QString userFolder() const { return m_home->path() + QStringLiteral("/Documents/Tavelo/"); }
@@ -750,6 +751,21 @@ void tst_Installation::catalogueWriteFails()
     QVERIFY2(m_warnings.first().startsWith(QStringLiteral("Cannot write the course catalogue ")),
         qPrintable(m_warnings.first()));
     QVERIFY(QFileInfo(userFolder() + QStringLiteral("tavelo.xml")).isDir());
+}
+
+// The player ended after the old course folder was moved aside and before the new one took its
+// place: the next start puts the old one back, with the learner's file, and fetches nothing.
+void tst_Installation::interruptedSwapIsUndone()
+{
+    const QString course = userFolder() + QStringLiteral("english/");
+    install(true);
+    writeFile(course + QStringLiteral("notes/mine.txt"), "a file of the learner's own");
+    QVERIFY(QDir().rename(course, userFolder() + QStringLiteral(".english.old")));
+    newRequests();
+    install(true);
+    QCOMPARE(readFile(course + QStringLiteral("notes/mine.txt")), QByteArray("a file of the learner's own"));
+    QCOMPARE(newRequests(), QStringList { QStringLiteral("/tavelo/tavelo.xml 200") });
+    QVERIFY(!QFileInfo::exists(userFolder() + QStringLiteral(".english.old")));
 }
 
 QTEST_MAIN(tst_Installation)
