@@ -479,9 +479,9 @@ void CourseInstaller::downloadFileList(
         }
         showOverall(overall);
     };
-    // Keeps up to Connections fetches running; after a failure none is started.
+    // Keeps up to InFlight fetches running; after a failure none is started.
     std::function<void()> startMore = [&] {
-        while (!m_downloadError && int(running.size()) < Connections && next < distinct.size()) {
+        while (!m_downloadError && int(running.size()) < InFlight && next < distinct.size()) {
             const QString name = distinct.at(next++);
             const QString target = kestCoursePath::inside(courseFolder, name);
             if (target.isEmpty()) {

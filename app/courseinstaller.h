@@ -57,8 +57,9 @@ public:
 
     // How long a transfer may go without data before it fails (tests shorten it).
     void setStallTimeout(int ms) { m_stallMs = ms; }
-    // Course files fetched at once; the network layer opens up to six connections per server.
-    static constexpr int Connections = 6;
+    // Course files asked for at once: the network layer spreads them over up to six kept-alive
+    // connections to the server and pipelines the rest, so no connection waits for the next request.
+    static constexpr int InFlight = 12;
 
     // Fetches the catalogue at address into target; with collectParts, returns the address of
     // every part of every course in it. *ok is false when no file arrived.

@@ -93,6 +93,8 @@ bool FileDownloader::download(const QUrl &url)
     }
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
+    // Several files of a course on one connection without waiting for each answer.
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
     // With an empty target path this is a probe.
