@@ -2,9 +2,11 @@
 #include "coursecatalogue.h"
 
 #include "kestlanguages.h"
+#include "kestlog.h"
 #include "kestxml.h"
 
 #include <QFile>
+#include <QSet>
 
 namespace kestCatalogue {
 
@@ -22,21 +24,42 @@ QString codeForTitle(const QString &title)
     return language ? QLatin1String(language->code) : QString();
 }
 
-QDomDocument read(const QString &path)
+QDomDocument read(const QString &path, bool *readable)
 {
     QDomDocument catalogue(QStringLiteral("list"));
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        kestXml::parse(&file, catalogue);
+    bool ok = true;
+    if (file.open(QIODevice::ReadOnly)) {
+        QString why;
+        ok = kestXml::parse(&file, catalogue, &why);
+        if (!ok)
+            qCWarning(lcApp).noquote() << QStringLiteral("Course catalogue %1 refused: %2").arg(path, why);
+    }
+    if (readable)
+        *readable = ok;
     return catalogue;
+}
+
+QList<QDomElement> courses(const QDomDocument &catalogue)
+{
+    QList<QDomElement> found;
+    QSet<QString> titles;
+    const QDomElement root = catalogue.documentElement();
+    for (QDomElement course = root.firstChildElement(QStringLiteral("project")); !course.isNull();
+         course = course.nextSiblingElement(QStringLiteral("project"))) {
+        const QString title = course.attribute(QStringLiteral("Name"));
+        if (!titles.contains(title)) {
+            titles.insert(title);
+            found << course;
+        }
+    }
+    return found;
 }
 
 QStringList offeredTitles(const QDomDocument &catalogue)
 {
     QStringList titles;
-    const QDomElement root = catalogue.documentElement();
-    for (QDomElement course = root.firstChildElement(QStringLiteral("project")); !course.isNull();
-         course = course.nextSiblingElement(QStringLiteral("project")))
+    for (const QDomElement &course : courses(catalogue))
         titles << course.attribute(QStringLiteral("Name"));
     return titles;
 }

@@ -6,13 +6,17 @@
 #include <QObject>
 #include <QStringList>
 
+class FileDownloader;
 class KestProgress;
 
 // The catalogue phase of start-up and the installation of the chosen course: compares the
 // server catalogue with the local copy in the user folder, fetches the course's parts, its
-// variables file and every file they name into the course folder, drives the progress bars,
-// and records the installed course in the local catalogue. Runs on the GUI thread; every fetch
-// waits in a local event loop. Nothing is written or deleted outside the user folder.
+// variables file and every file they name, drives the progress bars, and records the installed
+// course in the local catalogue. An update is a transaction: everything is fetched into a staging
+// folder beside the course folder and swapped in by renames only when every file arrived whole;
+// the learner's own files in the course folder go along. Any failure leaves the course folder and
+// the local catalogue as they were. Runs on the GUI thread; fetches wait in local event loops.
+// Nothing is written or deleted outside the user folder.
 class CourseInstaller : public QObject
 {
     Q_OBJECT
@@ -28,7 +32,7 @@ public:
 
     // The catalogue phase up to the course choice: online, fetches the server catalogue and
     // works out the download list; offline, reads the local catalogue. False when the server
-    // catalogue could not be fetched (the caller ends the process).
+    // catalogue could not be fetched or read (the caller goes on offline or ends the process).
     bool readCatalogues(bool online);
     QStringList downloadList() const { return m_downloadList; }
     QStringList offeredTitles() const { return m_offeredTitles; }
@@ -46,6 +50,16 @@ public:
     QString variablesFilePath() const { return m_variablesFilePath; }
     bool downloadedAny() const { return m_downloaded; }
     bool downloadError() const { return m_downloadError; }
+    // The files that failed in this start (course files, parts, refused addresses).
+    QStringList failedFiles() const { return m_failed; }
+    // The installer's record of the files it put into the course folder of folderName.
+    QString recordPath(const QString &folderName) const;
+
+    // How long a transfer may go without data before it fails (tests shorten it).
+    void setStallTimeout(int ms) { m_stallMs = ms; }
+    // Course files asked for at once: the network layer spreads them over up to six kept-alive
+    // connections to the server and pipelines the rest, so no connection waits for the next request.
+    static constexpr int InFlight = 12;
 
     // Fetches the catalogue at address into target; with collectParts, returns the address of
     // every part of every course in it. *ok is false when no file arrived.
@@ -54,9 +68,10 @@ public:
     // new or have another version than in the local catalogue.
     QStringList findChangedParts(const QString &local, const QString &temporary, const QString &address, bool *ok);
     // Fetches name into courseFolder from beside partAddress; an existing file is only replaced
-    // by a whole new body. False (and nothing fetched) for a name that leaves the course folder.
+    // by a whole new body. False when it failed, or for a name that leaves the course folder.
     bool downloadFile(const QString &courseFolder, const QString &name, const QString &partAddress);
-    // Fetches each distinct name, unless a download failed before, advancing both bars.
+    // Fetches each distinct name, several at once, unless a download failed before, advancing
+    // both bars. A failure ends the fetches still running.
     void downloadFileList(const QStringList &names, const QString &courseFolder, const QString &partAddress,
         double &overall, double share);
 
@@ -68,11 +83,19 @@ signals:
 
 private:
     void installCourse(const QDomElement &course);
+    // Fetches the parts that need it, and what they name, into staging. False on any failure.
+    bool stageCourse(const QList<QDomElement> &parts, const QStringList &needed, const QString &staging);
+    // Carries the learner's files over and swaps staging in for the course folder.
+    bool swapIn(const QString &staging, bool fresh);
     void merge();
-    bool removeStaleCourse(const QString &folderName);
-    // Fetches a part or a variables file; the downloader lives on with the installer, so that a
-    // reply that outlasts the watchdog still writes its file.
-    void fetchAndWait(const QString &target, const QString &address);
+    // A part address may only lead to the course server, over http or https.
+    bool addressAllowed(const QString &partAddress) const;
+    // Fetches a part or a variables file and waits until it arrived or failed. With optional, a
+    // file the server does not have (404) is no failure: it stays missing.
+    bool fetchAndWait(const QString &target, const QString &address, bool optional = false);
+    // A file the server answered with 404 that the course may name without providing it.
+    bool notProvided(const FileDownloader &downloader, const QString &target) const;
+    void noteFailure(const QString &target);
     void showOverall(double overall);
 
     QString m_userFolder;
@@ -89,6 +112,12 @@ private:
     bool m_downloaded = false;
     bool m_downloadError = false;
     bool m_courseInstalled = false;
+    bool m_stale = false;
+    bool m_swapped = false;
+    int m_stallMs;
+    QStringList m_failed;
+    QStringList m_fetched; // relative to the staging folder, this start
+    QString m_stagingFolder;
     QString m_courseFolder;
     QString m_mainProjectFile;
     QString m_variablesFilePath;

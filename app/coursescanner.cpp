@@ -3,9 +3,9 @@
 
 #include "kestlog.h"
 #include "kestpaths.h"
+#include "kestxml.h"
 
 #include <QDir>
-#include <QDomDocument>
 #include <QFile>
 
 namespace {
@@ -148,8 +148,11 @@ void CourseScanner::scanListFile(
         return;
     const QString path = kestPaths::joinPath(courseFolder, name);
     if (!QFileInfo::exists(path)) {
-        if (m_fetch)
+        // A list file that did not come is not asked for again by this scan.
+        if (m_fetch && !m_asked.contains(name.trimmed())) {
+            m_asked.insert(name.trimmed());
             m_fetch(courseFolder, name, partAddress);
+        }
         // Fetched just now: no need to fetch it again with the other files.
         list.removeOne(name);
     }
@@ -168,12 +171,12 @@ void CourseScanner::scanListFile(
 QStringList CourseScanner::collectProjectReferences(
     QStringList list, const QString &partFile, const QString &courseFolder, const QString &partAddress)
 {
-    QDomDocument document(QStringLiteral("kestora"));
+    // The document's text as laid out with indentation 1, read without building a DOM.
+    QString text;
     QFile file(partFile);
-    if (!file.open(QIODevice::ReadOnly) || !document.setContent(&file))
+    if (!file.open(QIODevice::ReadOnly) || !kestXml::serialise(&file, text))
         return QStringList();
     file.close();
-    const QString text = document.toString(1);
     const QChar *data = text.constData();
     const int length = text.size();
 
@@ -186,6 +189,7 @@ QStringList CourseScanner::collectProjectReferences(
             scanListFile(courseFolder, name, list, partAddress);
     };
 
+    int listTaken = -1; // where the comma list taken last begins: each list is taken once
     for (int i = 0; i <= length - 6; ++i) {
         const QChar delimiter = data[i + 4];
         const bool comma = delimiter == QLatin1Char(',');
@@ -200,8 +204,11 @@ QStringList CourseScanner::collectProjectReferences(
             || (data[i + 1] == QLatin1Char('l') && data[i + 2] == QLatin1Char('s') && data[i + 3] == QLatin1Char('t'));
 
         if (comma) {
-            // The whole comma list between the surrounding element boundaries, once per match in it.
+            // The whole comma list between the surrounding element boundaries, once.
             const int start = text.lastIndexOf(QLatin1Char('>'), i) + 1;
+            if (start == listTaken)
+                continue;
+            listTaken = start;
             int end = text.indexOf(QLatin1Char('<'), i);
             if (end < 0)
                 end = length;

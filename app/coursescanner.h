@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +24,8 @@ bool leaves(const QString &folder, const QString &name);
 // their file extensions in the text (the catalogue lists only the parts). Names are relative to
 // the course folder, in the order found, and may repeat or carry blanks and line ends. List files
 // that are missing are fetched on the spot through the fetch function. Names that would lead out
-// of the course folder are logged and skipped.
+// of the course folder are logged and skipped. Each comma list is taken once, and each missing list
+// file is fetched at most once per scanner.
 class CourseScanner
 {
 public:
@@ -47,4 +49,5 @@ private:
     bool refused(const QString &courseFolder, const QString &name) const;
 
     Fetch m_fetch;
+    QSet<QString> m_asked; // list files fetched (or tried) during this scanner's scans
 };

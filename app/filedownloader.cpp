@@ -7,10 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+
+#include <cstdio>
 
 #ifndef QT_NO_SSL
 #include <QSslError>
@@ -46,15 +47,37 @@ FileDownloader::FileDownloader(const QString &targetPath, QObject *parent)
 #ifndef QT_NO_BEARERMANAGEMENT
     connect(m_manager, &QNetworkAccessManager::networkSessionConnected, this, &FileDownloader::networkSessionConnected);
 #endif
+    m_stall.setSingleShot(true);
+    m_stall.setInterval(StallTimeoutMs);
+    connect(&m_stall, &QTimer::timeout, this, [this] {
+        if (!m_reply)
+            return;
+        qCWarning(lcNet).noquote() << QStringLiteral("No data for %1 ms from %2, giving up")
+                                          .arg(m_stall.interval())
+                                          .arg(m_reply->url().toDisplayString(QUrl::RemoveUserInfo));
+        m_reply->abort();
+    });
 }
 
-// A request still running is aborted: the manager outlives its downloaders.
+// A request still running is aborted (the manager outlives its downloaders), and the part of
+// its body that arrived is removed.
 FileDownloader::~FileDownloader()
 {
+    release();
+    if (m_part.isOpen()) {
+        m_part.close();
+        m_part.remove();
+    }
+}
+
+void FileDownloader::release()
+{
+    m_stall.stop();
     if (m_reply) {
         disconnect(m_reply, nullptr, this, nullptr);
         m_reply->abort();
         m_reply->deleteLater();
+        m_reply = nullptr;
     }
 }
 
@@ -68,6 +91,10 @@ bool FileDownloader::download(const QUrl &url)
             = url.userName(QUrl::FullyDecoded).toUtf8() + ':' + url.password(QUrl::FullyDecoded).toUtf8();
         request.setRawHeader("Authorization", "Basic " + pair.toBase64());
     }
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
+    // Several files of a course on one connection without waiting for each answer.
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
     // With an empty target path this is a probe.
@@ -77,6 +104,23 @@ bool FileDownloader::download(const QUrl &url)
         else
             fileDownloaded(reply);
     });
+    // A redirect may only lead elsewhere on the same server: the credentials go along with it.
+    connect(reply, &QNetworkReply::redirected, this, [this, reply, url](const QUrl &to) {
+        const QUrl next = reply->url().resolved(to);
+        if (next.scheme() == url.scheme() && next.host() == url.host() && next.port() == url.port()) {
+            m_progressMark = 0;
+            emit reply->redirectAllowed();
+            return;
+        }
+        qCWarning(lcNet).noquote() << QStringLiteral("Refused a redirect to another server: ")
+                + next.toDisplayString(QUrl::RemoveUserInfo);
+        reply->abort();
+    });
+    if (!m_targetPath.isEmpty())
+        connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+            if (!writeAvailable(reply))
+                reply->abort();
+        });
 #ifndef QT_NO_SSL
     // The errors are only reported, never ignored: a course must not come from an unverified server.
     connect(reply, &QNetworkReply::sslErrors, this, [](const QList<QSslError> &errors) {
@@ -87,53 +131,111 @@ bool FileDownloader::download(const QUrl &url)
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::ourDownloadProgress);
     connect(reply, QOverload<QNetworkReply::NetworkError>::of(&QNetworkReply::error), this, &FileDownloader::ourError);
     QTimer::singleShot(WatchdogMs, Qt::PreciseTimer, this, &FileDownloader::checkProgress);
+    m_stall.start();
     return reply->error() == QNetworkReply::NoError;
+}
+
+bool FileDownloader::writeAvailable(QNetworkReply *reply)
+{
+    if (m_writeFailed)
+        return false;
+    if (reply->bytesAvailable() <= 0)
+        return true;
+    if (!m_part.isOpen()) {
+        m_part.setFileName(m_targetPath + QStringLiteral(".part"));
+        if (!m_part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            m_writeFailed = true;
+            return false;
+        }
+    }
+    // Written as it comes, so memory does not grow with the file.
+    char buffer[64 * 1024];
+    while (reply->bytesAvailable() > 0) {
+        const qint64 got = reply->read(buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        if (m_part.write(buffer, got) != got) {
+            m_writeFailed = true;
+            return false;
+        }
+        m_received += got;
+    }
+    return true;
+}
+
+QString FileDownloader::replyFault(QNetworkReply *reply) const
+{
+    if (reply->error() != QNetworkReply::NoError)
+        return QStringLiteral("network error %1 (%2)").arg(int(reply->error())).arg(reply->errorString());
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+        return QStringLiteral("HTTP status %1").arg(status.toInt());
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() != m_received)
+        return QStringLiteral("%1 of %2 bytes arrived").arg(m_received).arg(length.toLongLong());
+    if (m_received == 0)
+        return QStringLiteral("empty body");
+    return QString();
 }
 
 void FileDownloader::fileDownloaded(QNetworkReply *pReply)
 {
     m_finished = true;
-    m_data = pReply->readAll();
-    if (m_data.isEmpty()) {
-        m_error = true;
-        emit error(QStringLiteral("Error downloading file: ") + m_targetPath);
-        emit downloaded();
+    m_stall.stop();
+    m_status = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    writeAvailable(pReply);
+    const QString fault = m_writeFailed ? QString() : replyFault(pReply);
+    m_reply = nullptr;
+    pReply->deleteLater();
+    if (m_writeFailed) {
+        fail(QStringLiteral("cannot write ") + m_part.fileName(), true);
         return;
     }
-    pReply->deleteLater();
-
-    if (!writeTarget()) {
-        m_error = true;
-        qCWarning(lcNet).noquote() << QStringLiteral("Read Impossible to open the file %s!\n");
-        emit ausgabe(QStringLiteral("Read Impossible to open the file ") + m_targetPath);
+    if (!fault.isEmpty()) {
+        fail(fault, false);
+        return;
+    }
+    // The whole body is there: it takes the target's place in one step. No sync per file: a
+    // course is only swapped in after all its files arrived.
+    m_part.close();
+    if (m_part.error() != QFileDevice::NoError
+        || std::rename(QFile::encodeName(m_part.fileName()).constData(), QFile::encodeName(m_targetPath).constData())
+            != 0) {
+        fail(QStringLiteral("cannot write ") + m_targetPath, true);
+        return;
     }
     emit downloaded();
+    emit finished(true);
 }
 
-bool FileDownloader::writeTarget()
+void FileDownloader::fail(const QString &reason, bool writeFault)
 {
-    // A file that is there is replaced only by a whole new one: written aside, then renamed over
-    // it. A new file is written in place (nothing to lose), without the cost of a synced rename
-    // for every one of a course's thousands of files.
-    if (QFileInfo::exists(m_targetPath)) {
-        QSaveFile file(m_targetPath);
-        return file.open(QIODevice::WriteOnly) && file.write(m_data) == m_data.size() && file.commit();
+    m_error = true;
+    if (m_part.isOpen())
+        m_part.close();
+    if (!m_part.fileName().isEmpty())
+        m_part.remove();
+    qCWarning(lcNet).noquote() << QStringLiteral("Download of %1 failed: %2").arg(m_targetPath, reason);
+    if (writeFault) {
+        qCWarning(lcNet).noquote() << QStringLiteral("Read Impossible to open the file %s!\n");
+        emit ausgabe(QStringLiteral("Read Impossible to open the file ") + m_targetPath);
+    } else {
+        emit error(QStringLiteral("Error downloading file: ") + m_targetPath);
     }
-    QFile file(m_targetPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(m_data) == m_data.size() && file.flush())
-        return true;
-    file.remove();
-    return false;
+    emit downloaded();
+    emit finished(false);
 }
 
 void FileDownloader::isConnected(QNetworkReply *pReply)
 {
     m_finished = true;
-    m_connected = QString::fromUtf8(pReply->readAll()) == QLatin1String("success");
+    m_stall.stop();
+    m_data = pReply->readAll();
+    m_connected = QString::fromUtf8(m_data) == QLatin1String("success");
+    m_reply = nullptr;
     pReply->deleteLater();
     emit downloaded();
+    emit finished(m_connected);
 }
 
 void FileDownloader::networkSessionConnected()
@@ -150,6 +252,11 @@ void FileDownloader::ourError(QNetworkReply::NetworkError code)
 void FileDownloader::ourDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 {
     m_progressSeen = true;
+    // A server that trickles a few bytes now and then holds the start as long as one that stalls.
+    if (bytesReceived - m_progressMark >= MinProgressBytes) {
+        m_progressMark = bytesReceived;
+        m_stall.start();
+    }
     qCDebug(lcNet).noquote() << QStringLiteral("Download Progress: ") + QString::number(bytesReceived)
             + QLatin1Char('/') + QString::number(bytesTotal);
 }

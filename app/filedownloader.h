@@ -2,18 +2,23 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 class QUrl;
 
-// Fetches one URL with a GET and writes the body to a local file in one piece; with an empty
-// target path it is a probe that only tells whether the body was "success". One request per
-// object. A watchdog emits downloaded() every 2 s while no data has arrived, so that whoever
-// waits for it stops waiting; the request itself goes on until the object is deleted.
+// Fetches one URL with a GET and streams the body into a file beside the target path, which is
+// renamed onto the target only when the whole body arrived: no network error, a 2xx status and,
+// where the server sent one, exactly Content-Length bytes. With an empty target path it is a probe
+// that only tells whether the body was "success". One request per object. A watchdog emits
+// downloaded() every 2 s while no data has arrived, so that whoever waits for it stops waiting;
+// the request itself goes on until it finishes, stalls (or trickles), or the object is deleted.
+// Redirects are followed only within the same scheme and host.
 class FileDownloader : public QObject
 {
     Q_OBJECT
@@ -23,22 +28,35 @@ public:
 
     // Sends the GET and arms the watchdog; false when the reply already reports an error.
     bool download(const QUrl &url);
-
     QString targetPath() const { return m_targetPath; }
+    // The body of a probe (a file's body goes to the file only).
     QByteArray downloadedData() const { return m_data; }
     bool hasError() const { return m_error; }
     bool isConnectedFlag() const { return m_connected; }
     bool isFinished() const { return m_finished; }
     bool progressSeen() const { return m_progressSeen; }
+    // Bytes of the body received so far.
+    qint64 received() const { return m_received; }
+    // The HTTP status of the answer; 0 before one arrived.
+    int httpStatus() const { return m_status; }
+
+    // How long a transfer may go without MinProgressBytes arriving, from the request on, before
+    // it fails.
+    void setStallTimeout(int ms) { m_stall.setInterval(ms); }
 
     // How long the watchdog waits for data before it ends a wait, and between its repeats.
     static constexpr int WatchdogMs = 2000;
+    static constexpr int StallTimeoutMs = 30000;
+    static constexpr int MinProgressBytes = 1024;
+    static constexpr int MaxRedirects = 3;
 
 signals:
     void downloaded();
     void error(QString errorText);
     void connected();
     void ausgabe(QString text);
+    // Once per request, when it ended: ok when the target now holds the whole body.
+    void finished(bool ok);
 
 public slots:
     void isConnected(QNetworkReply *pReply);
@@ -49,15 +67,25 @@ public slots:
     void checkProgress();
 
 private:
-    // Writes the body to the target path; false when it could not be written whole.
-    bool writeTarget();
+    // Appends what the reply has to the file beside the target; false when it cannot be written.
+    bool writeAvailable(QNetworkReply *reply);
+    // Why the reply does not count as the whole file; empty when it does.
+    QString replyFault(QNetworkReply *reply) const;
+    void fail(const QString &reason, bool writeFault);
+    void release();
 
     QNetworkAccessManager *m_manager; // shared by the thread's downloaders, see the constructor
     QPointer<QNetworkReply> m_reply;
     QString m_targetPath;
+    QFile m_part; // the body on its way, beside the target
     QByteArray m_data;
+    QTimer m_stall;
+    qint64 m_received = 0;
+    int m_status = 0;
+    qint64 m_progressMark = 0; // bytes received when the stall time-out was last restarted
     bool m_error = false;
     bool m_connected = false;
     bool m_finished = false;
     bool m_progressSeen = false;
+    bool m_writeFailed = false;
 };

@@ -47,6 +47,8 @@ void logLine(const QString &line)
 // How long start-up waits for the connectivity probe before it counts as offline; a network
 // that swallows packets must not freeze the start.
 constexpr int ProbeTimeoutMs = 5000;
+// How long the message that ends a start without any course stays up.
+constexpr int CatalogueMessageMs = 10000;
 
 } // namespace
 
@@ -86,8 +88,22 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
         m_installer = new CourseInstaller(m_userFolder, deployment.courseServerHost,
             deployment.catalogueUser + QLatin1Char(':') + deployment.cataloguePassword, this);
         connect(m_installer, &CourseInstaller::warning, this, &Kestora::warningAusgabe);
-        if (!m_installer->readCatalogues(m_online))
-            quitAfterCatalogueFailure();
+        if (!m_installer->readCatalogues(m_online)) {
+            // The course server is down or answers with something else: the course installed
+            // before is still there to learn with.
+            if (!QFile::exists(m_userFolder + QStringLiteral("tavelo.xml")))
+                quitAfterCatalogueFailure();
+            qCWarning(lcApp).noquote() << QStringLiteral("The course server does not answer; starting offline");
+            auto *notice = new QMessageBox(QMessageBox::Information, QString(),
+                tr("The course server cannot be reached. The courses installed before are used; they are updated "
+                   "at a later start."),
+                QMessageBox::Ok, this);
+            notice->setAttribute(Qt::WA_DeleteOnClose);
+            notice->setModal(false);
+            notice->show();
+            m_online = false;
+            m_installer->readCatalogues(false);
+        }
         chooseCourse();
         installCourse();
     }
@@ -246,6 +262,13 @@ void Kestora::installCourse()
 
 void Kestora::quitAfterCatalogueFailure()
 {
+    const QString why = tr("The course server cannot be reached and no course is installed yet. Please try "
+                           "again when the network works.");
+    qCWarning(lcApp).noquote() << why;
+    // The learner reads why; the start ends in any case, also when nobody is there to close it.
+    QMessageBox box(QMessageBox::Critical, QString(), why, QMessageBox::Ok);
+    QTimer::singleShot(CatalogueMessageMs, &box, &QMessageBox::accept);
+    box.exec();
     QApplication::closeAllWindows();
     close();
     m_application->quit();

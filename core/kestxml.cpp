@@ -3,47 +3,206 @@
 
 #include <QDomDocument>
 #include <QIODevice>
+#include <QVector>
 #include <QXmlStreamReader>
 
 namespace kestXml {
 
 namespace {
 
-// The deepest nesting, stopping as soon as it passes limit; -1 when the text is not
-// well-formed (the DOM parser then reports the details).
-int depthOf(QIODevice *device, int limit)
+// Reads device to its end with a non-recursive reader, handing each token to visit. False, with
+// the reason in errorText, when the reader stops on an error or the nesting passes maxDepth. The
+// reader takes prefixes as part of the names, as the DOM parser does.
+template <typename Visit> bool readAll(QIODevice *device, QString *errorText, int maxDepth, Visit visit)
 {
     QXmlStreamReader reader(device);
+    reader.setNamespaceProcessing(false);
     int depth = 0;
-    int deepest = 0;
     while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            deepest = qMax(deepest, ++depth);
-            if (deepest > limit)
-                return deepest;
-            break;
-        case QXmlStreamReader::EndElement:
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > maxDepth) {
+            if (errorText)
+                *errorText = QStringLiteral("elements nested more than %1 deep").arg(maxDepth);
+            return false;
+        }
+        if (token == QXmlStreamReader::EndElement)
             --depth;
+        if (token != QXmlStreamReader::Invalid)
+            visit(reader, token);
+    }
+    if (reader.hasError()) {
+        if (errorText)
+            *errorText = QStringLiteral("%1:%2: %3")
+                             .arg(reader.lineNumber())
+                             .arg(reader.columnNumber())
+                             .arg(reader.errorString());
+        return false;
+    }
+    return true;
+}
+
+// Appends value with the DOM's escaping: in text '<', '&' and the '>' of "]]>", and carriage
+// returns; in attribute values also '"' and the line ends and tabs that would otherwise be
+// normalised away. Most values need none, and are appended whole.
+void appendEscaped(QString &out, const QStringRef &value, bool attribute)
+{
+    const QChar *data = value.constData();
+    const int size = value.size();
+    int plain = 0;
+    while (plain < size) {
+        const ushort c = data[plain].unicode();
+        if (c == '<' || c == '&' || c == '>' || c == '\r' || (attribute && (c == '"' || c == '\n' || c == '\t')))
+            break;
+        ++plain;
+    }
+    out.append(data, plain);
+    for (int i = plain; i < size; ++i) {
+        const QChar c = data[i];
+        if (c == QLatin1Char('<'))
+            out += QLatin1String("&lt;");
+        else if (c == QLatin1Char('&'))
+            out += QLatin1String("&amp;");
+        else if (c == QLatin1Char('>') && i >= 2 && data[i - 1] == QLatin1Char(']') && data[i - 2] == QLatin1Char(']'))
+            out += QLatin1String("&gt;");
+        else if (attribute && c == QLatin1Char('"'))
+            out += QLatin1String("&quot;");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("&#xd;");
+        else if (attribute && c == QLatin1Char('\n'))
+            out += QLatin1String("&#xa;");
+        else if (attribute && c == QLatin1Char('\t'))
+            out += QLatin1String("&#x9;");
+        else
+            out += c;
+    }
+}
+
+// Writes the tokens the way the DOM lays out its nodes with indentation 1: whitespace-only text
+// dropped, an element's children on lines of their own unless text stands beside them.
+class DomLayout
+{
+public:
+    explicit DomLayout(QString &out)
+        : m_out(out)
+    { }
+
+    void token(const QXmlStreamReader &reader, QXmlStreamReader::TokenType token)
+    {
+        switch (token) {
+        case QXmlStreamReader::StartElement: {
+            beginChild(false);
+            m_out += QLatin1Char('<');
+            m_out.append(reader.qualifiedName());
+            for (const QXmlStreamAttribute &attribute : reader.attributes()) {
+                m_out += QLatin1Char(' ');
+                m_out.append(attribute.qualifiedName());
+                m_out += QLatin1String("=\"");
+                appendEscaped(m_out, attribute.value(), true);
+                m_out += QLatin1Char('"');
+            }
+            m_stack.append({ int(m_stack.size()), true, false });
+            break;
+        }
+        case QXmlStreamReader::EndElement: {
+            const Frame frame = m_stack.takeLast();
+            if (frame.open) {
+                m_out += QLatin1String("/>");
+            } else {
+                flushNewline();
+                if (!frame.lastText)
+                    indent(frame.depth);
+                m_out += QLatin1String("</");
+                m_out.append(reader.qualifiedName());
+                m_out += QLatin1Char('>');
+            }
+            m_newline = true;
+            break;
+        }
+        case QXmlStreamReader::Characters:
+            if (reader.isWhitespace() && !reader.isCDATA())
+                break;
+            beginChild(true);
+            if (reader.isCDATA()) {
+                m_out += QLatin1String("<![CDATA[");
+                m_out.append(reader.text());
+                m_out += QLatin1String("]]>");
+            } else {
+                appendEscaped(m_out, reader.text(), false);
+            }
+            break;
+        case QXmlStreamReader::Comment:
+            beginChild(false);
+            m_out += QLatin1String("<!--");
+            m_out.append(reader.text());
+            if (reader.text().endsWith(QLatin1Char('-')))
+                m_out += QLatin1Char(' ');
+            m_out += QLatin1String("-->");
+            m_newline = true;
+            break;
+        case QXmlStreamReader::EndDocument:
+            flushNewline();
             break;
         default:
             break;
         }
     }
-    return reader.hasError() ? -1 : deepest;
-}
+
+private:
+    struct Frame
+    {
+        int depth;
+        bool open; // the start tag still wants its '>'
+        bool lastText;
+    };
+
+    void beginChild(bool text)
+    {
+        bool afterText = false;
+        if (!m_stack.isEmpty()) {
+            Frame &parent = m_stack.last();
+            if (parent.open) {
+                m_out += text ? QLatin1String(">") : QLatin1String(">\n");
+                parent.open = false;
+            }
+            afterText = parent.lastText;
+            parent.lastText = text;
+        }
+        if (text) {
+            m_newline = false;
+            return;
+        }
+        flushNewline();
+        if (!afterText)
+            indent(m_stack.size());
+    }
+
+    void flushNewline()
+    {
+        if (m_newline)
+            m_out += QLatin1Char('\n');
+        m_newline = false;
+    }
+
+    void indent(int depth)
+    {
+        for (int i = 0; i < depth; ++i)
+            m_out += QLatin1Char(' ');
+    }
+
+    QString &m_out;
+    QVector<Frame> m_stack;
+    bool m_newline = false;
+};
 
 } // namespace
 
 bool parse(QIODevice *device, QDomDocument &doc, QString *errorText, int maxDepth)
 {
     const qint64 start = device->pos();
-    const int depth = depthOf(device, maxDepth);
-    if (depth > maxDepth) {
-        if (errorText)
-            *errorText = QStringLiteral("elements nested more than %1 deep").arg(maxDepth);
+    // What this reader cannot read to its end is refused, never handed to the DOM parser: the
+    // DOM parser accepts documents this one rejects, and nests as deep as they go.
+    if (!readAll(device, errorText, maxDepth, [](const QXmlStreamReader &, QXmlStreamReader::TokenType) {}))
         return false;
-    }
     device->seek(start);
     QString message;
     int line = 0;
@@ -55,6 +214,20 @@ bool parse(QIODevice *device, QDomDocument &doc, QString *errorText, int maxDept
         return false;
     }
     doc = parsed;
+    return true;
+}
+
+bool serialise(QIODevice *device, QString &text, QString *errorText, int maxDepth)
+{
+    QString out;
+    out.reserve(int(qMin<qint64>(device->size(), 1 << 28)));
+    DomLayout layout(out);
+    if (!readAll(
+            device, errorText, maxDepth, [&layout](const QXmlStreamReader &reader, QXmlStreamReader::TokenType token) {
+                layout.token(reader, token);
+            }))
+        return false;
+    text = out;
     return true;
 }
 

@@ -1,20 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// An in-process HTTP peer on loopback for the faults a real server does not show on demand:
-// it answers every request after a delay, optionally sends part of the body at once.
+// An in-process HTTP peer on loopback for the faults a real server does not show on demand. It
+// answers every path with one body, or serves the files of a folder; any path can be given a
+// fault: a body cut short under its full Content-Length, a 503 or a 302 page, a stall after the
+// headers, a connection closed in the middle of a chunked body. Answers may be held back until
+// release().
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
+#include <QHash>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <functional>
 
 class FakeHttpServer : public QTcpServer
 {
 public:
-    // body is sent delayMs after the request arrived; with trickle, the headers and the first
-    // half of the body go out after half a second (the network layer reports progress at most
-    // every 100 ms) and the rest after the delay.
-    explicit FakeHttpServer(QByteArray body, int delayMs = 0, bool trickle = false)
+    enum class Fault { None, CutShort, Unavailable, Redirect, StallAfterHeaders, CloseMidBody };
+
+    // body is sent delayMs after the request arrived (never, until release(), when delayMs is
+    // negative); with trickle, the headers and the first half of the body go out after half a
+    // second (the network layer reports progress at most every 100 ms) and the rest after the delay.
+    explicit FakeHttpServer(QByteArray body = QByteArray(), int delayMs = 0, bool trickle = false)
         : m_body(std::move(body))
         , m_delayMs(delayMs)
         , m_trickle(trickle)
@@ -30,40 +39,120 @@ public:
     {
         return QStringLiteral("http://127.0.0.1:") + QString::number(serverPort()) + path;
     }
+    QString host() const { return QStringLiteral("127.0.0.1:") + QString::number(serverPort()); }
+    // Serves the files below root instead of the one body (404 for what is missing).
+    void serveFolder(const QString &root) { m_root = root; }
+    // The fault for path ("*": every path); location is where a redirect points.
+    void setFault(const QString &path, Fault fault, const QString &location = QString())
+    {
+        m_faults.insert(path, fault);
+        m_location = location;
+    }
+    void clearFaults() { m_faults.clear(); }
+    // Sends the answers held back.
+    void release()
+    {
+        m_released = true;
+        for (const auto &send : qAsConst(m_held))
+            send();
+        m_held.clear();
+    }
     int requestCount() const { return m_requests; }
+    QStringList paths() const { return m_paths; }
     // Requests whose client had gone when the answer was due.
     int abandonedCount() const { return m_abandoned; }
 
 private:
     void answer(QTcpSocket *socket)
     {
-        m_request += socket->readAll();
-        if (!m_request.contains("\r\n\r\n"))
+        QByteArray &request = m_requestsOf[socket];
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n"))
             return;
-        m_request.clear();
+        const QString path = QString::fromLatin1(request.split(' ').value(1));
+        m_requestsOf.remove(socket);
         ++m_requests;
-        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n"
-                                "Content-Length: "
-            + QByteArray::number(m_body.size()) + "\r\n\r\n";
+        m_paths << path;
+
+        int status = 200;
+        QByteArray body = m_body;
+        if (!m_root.isEmpty()) {
+            QFile file(m_root + path);
+            if (file.open(QIODevice::ReadOnly)) {
+                body = file.readAll();
+            } else {
+                status = 404;
+                body = "<!DOCTYPE HTML>\n<html><head>\n<title>404 Not Found</title></head></html>\n";
+            }
+        }
+        const Fault fault = m_faults.value(path, m_faults.value(QStringLiteral("*"), Fault::None));
+        QByteArray extra;
+        if (fault == Fault::Unavailable) {
+            status = 503;
+            body = "<!DOCTYPE HTML>\n<html><head>\n<title>503 Service Unavailable</title></head></html>\n";
+        } else if (fault == Fault::Redirect) {
+            status = 302;
+            body = "<!DOCTYPE HTML>\n<html><head>\n<title>302 Found</title></head></html>\n";
+            extra = "Location: " + m_location.toUtf8() + "\r\n";
+        }
+        const QByteArray reason = status == 200 ? "OK"
+            : status == 404                     ? "Not Found"
+            : status == 503                     ? "Unavailable"
+                                                : "Found";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
+            + "\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n" + extra;
+        if (fault == Fault::CloseMidBody) {
+            // Half of the body as one chunk, then the connection ends without the last chunk.
+            const QByteArray half = body.left(body.size() / 2);
+            socket->write(head + "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(half.size(), 16) + "\r\n"
+                + half + "\r\n");
+            QTimer::singleShot(50, socket, &QTcpSocket::disconnectFromHost);
+            return;
+        }
+        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+        if (fault == Fault::StallAfterHeaders) {
+            socket->write(head);
+            return;
+        }
+        if (fault == Fault::CutShort) {
+            socket->write(head + body.left(body.size() / 2));
+            QTimer::singleShot(50, socket, &QTcpSocket::disconnectFromHost);
+            return;
+        }
         int sent = 0;
-        if (m_trickle && !m_body.isEmpty()) {
-            sent = m_body.size() / 2;
-            const QByteArray first = head + m_body.left(sent);
+        if (m_trickle && !body.isEmpty()) {
+            sent = body.size() / 2;
+            const QByteArray first = head + body.left(sent);
             QTimer::singleShot(500, socket, [socket, first] { socket->write(first); });
         }
-        const QByteArray rest = m_trickle ? m_body.mid(sent) : head + m_body;
-        QTimer::singleShot(m_delayMs, Qt::PreciseTimer, socket, [this, socket, rest] {
+        const QByteArray rest = m_trickle ? body.mid(sent) : head + body;
+        const auto send = [this, socket, rest] {
             if (socket->state() != QAbstractSocket::ConnectedState)
                 ++m_abandoned;
             socket->write(rest);
             socket->disconnectFromHost();
-        });
+        };
+        if (m_delayMs >= 0)
+            QTimer::singleShot(m_delayMs, Qt::PreciseTimer, socket, send);
+        else if (m_released)
+            send();
+        else
+            m_held << [socket = QPointer<QTcpSocket>(socket), send] {
+                if (socket)
+                    send();
+            };
     }
 
     QByteArray m_body;
     int m_delayMs;
     bool m_trickle;
-    QByteArray m_request;
+    bool m_released = false;
+    QString m_root;
+    QString m_location;
+    QHash<QString, Fault> m_faults;
+    QHash<QTcpSocket *, QByteArray> m_requestsOf;
+    QList<std::function<void()>> m_held;
+    QStringList m_paths;
     int m_requests = 0;
     int m_abandoned = 0;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "projectdocument.h"
 
+#include "deepxml.h"
 #include "kestobject.h"
 #include "scriptbuilder.h"
 #include "testactions.h"
@@ -63,10 +64,19 @@ void tst_ProjectDocument::loadFailures_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("errorContains");
     QTest::newRow("missing file") << dataFile("no-such.avx") << QString();
-    QTest::newRow("not well-formed") << dataFile("malformed.avx") << QStringLiteral("malformed.avx:2:39: tag mismatch");
+    QTest::newRow("not well-formed") << dataFile("malformed.avx")
+                                     << QStringLiteral("malformed.avx:2:39: Opening and ending tag mismatch.");
     QTest::newRow("empty file") << dataFile("empty.avx") << QStringLiteral("empty.avx:");
     // Deep enough to overflow the DOM parser's stack: refused before it is built.
     QTest::newRow("nested 60,000 deep") << m_deepFile << QStringLiteral("deep.avx:elements nested more than 256 deep");
+    // What the depth scan cannot read never reaches the DOM parser, whatever the DOM parser makes of it.
+    int n = 0;
+    for (const auto &document : deepUnreadableDocuments()) {
+        const QString path = m_dir.filePath(QStringLiteral("unreadable%1.avx").arg(n++));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(document.second) == document.second.size());
+        QTest::newRow(document.first) << path << QFileInfo(path).fileName() + QLatin1Char(':');
+    }
 }
 
 void tst_ProjectDocument::loadFailures()
