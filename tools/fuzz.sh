@@ -128,9 +128,11 @@ for name in "${harnesses[@]}"; do
     rm -rf "$seeds" "$tmp" && mkdir -p "$seeds" "$corpus" "$tmp"
     seeds_for "$name" "$seeds"
     log=$logs/fuzz-$name.log
+    regression=()
+    [ -d fuzz/regression/"$name" ] && regression=(fuzz/regression/"$name")
     if TMPDIR=$tmp "$binary" -max_total_time="$seconds" -timeout=$timeout -rss_limit_mb=$rss \
         -max_len=$max_len -dict="$(dict_for "$name")" -artifact_prefix="$artifacts/$name-" \
-        -print_final_stats=1 "$corpus" "$seeds" fuzz/regression/"$name" >"$log" 2>&1; then
+        -print_final_stats=1 "$corpus" "$seeds" "${regression[@]+"${regression[@]}"}" >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         last=$(grep -E '^#[0-9]+' "$log" | tail -n 1)
         cov=$(echo "$last" | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
