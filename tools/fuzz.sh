@@ -28,8 +28,10 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DKEST_FUZZ=ON -DKEST_BUILD
 cmake --build "$build" -j2 --target kest_fuzzers
 
 build=$(cd "$build" && pwd)
-symbolizer=$(command -v llvm-symbolizer || ls /usr/lib/llvm-*/bin/llvm-symbolizer 2>/dev/null | tail -n 1 || true)
-export ASAN_SYMBOLIZER_PATH=$symbolizer
+# Stack traces with file and line; Debian keeps the symbolizer out of PATH.
+for symbolizer in "$(command -v llvm-symbolizer || true)" /usr/lib/llvm-*/bin/llvm-symbolizer; do
+    [ -x "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH=$symbolizer && break
+done
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
 export QT_QPA_PLATFORM=offscreen
@@ -78,7 +80,8 @@ seeds_for() {
             "$installed/english/lists/words.lst"
         ;;
     variablesfile)
-        copy_seeds "$dir" tests/data/variables/* $(find tests/data demo/course -name variables_win.txt | sort)
+        mapfile -t variables < <(find tests/data demo/course -name variables_win.txt | sort)
+        copy_seeds "$dir" tests/data/variables/* "${variables[@]}"
         ;;
     esac
 }
