@@ -13,6 +13,7 @@ packages=(
     xdotool imagemagick python3-pyatspi at-spi2-core
     apache2 apache2-utils python3 python3-aiosmtpd openssl
     dpkg-dev lintian desktop-file-utils appstream
+    clang libclang-rt-14-dev llvm-14
 )
 
 missing=()

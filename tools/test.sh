@@ -4,6 +4,7 @@
 #   KEST_SANITIZE=address|thread  build with sanitizers (in build-<kind>/)
 #   KEST_TEST_LABEL=<label>       run only tests with that label (ctest -L)
 #   KEST_WERROR=OFF               let warnings pass (they fail the build by default)
+#   KEST_FUZZ_SECONDS=<n>         fuzz each harness n s after the suite (default 20; 0 only replays)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -25,3 +26,10 @@ cmake --build "$build" -j"$(nproc)"
 
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" ${KEST_TEST_LABEL:+-L "$KEST_TEST_LABEL"}
+
+# The fuzz harnesses (tools/fuzz.sh, own build folder): every input that once crashed or hung the
+# player is replayed, then each harness is fuzzed briefly. Not with a label: that is a partial run.
+if [ -z "${KEST_TEST_LABEL:-}" ]; then
+    cd "$root"
+    tools/fuzz.sh "${KEST_FUZZ_SECONDS:-20}"
+fi
