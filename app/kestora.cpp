@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
@@ -52,7 +53,7 @@ constexpr int CatalogueMessageMs = 10000;
 
 } // namespace
 
-Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags flags)
+Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags flags, const QString &coursePath)
     : QMainWindow(parent, flags)
     , m_application(application)
     , m_ui(new Ui::KestoraClass)
@@ -79,6 +80,16 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
 
     prepareUserFolder();
     m_project->loadGlobalSettings();
+
+    if (!coursePath.isEmpty()) {
+        if (openLocalCourse(coursePath)) {
+            startCourse();
+        } else {
+            m_ui->label->setText(m_ui->label->text() + QLatin1Char('\n') + tr("No course at %1.").arg(coursePath));
+            QTimer::singleShot(7500, this, [application] { application->quit(); });
+        }
+        return;
+    }
 
     // The catalogue phase: the server catalogue when online, else the local one.
     m_online = checkConnection();
@@ -210,6 +221,42 @@ bool Kestora::checkConnection()
     reply->abort();
     delete reply; // before the manager that made it
     return online;
+}
+
+bool Kestora::openLocalCourse(const QString &path)
+{
+    const QFileInfo given(path);
+    QString folder = given.isDir() ? given.absoluteFilePath() : given.absolutePath();
+    const QString document = given.isDir() ? QStringLiteral("tavelo.avx") : given.fileName();
+    if (!QFileInfo(QDir(folder).filePath(document)).isFile()) {
+        qCWarning(lcApp).noquote() << QStringLiteral("No course document at %1").arg(QDir(folder).filePath(document));
+        return false;
+    }
+    // The course writes the learner's recordings and files into its folder: a course that cannot
+    // be written to (an installed one) runs from a copy in the user folder, whose learner files
+    // are never overwritten.
+    if (!QFileInfo(folder).isWritable()) {
+        const QString target = m_userFolder + QFileInfo(folder).fileName();
+        QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString source = files.next();
+            const QString to = QDir(target).filePath(QDir(folder).relativeFilePath(source));
+            if (QFileInfo::exists(to))
+                continue;
+            if (!QDir().mkpath(QFileInfo(to).absolutePath()) || !QFile::copy(source, to)) {
+                qCWarning(lcApp).noquote() << QStringLiteral("Cannot copy the course to %1").arg(to);
+                return false;
+            }
+            QFile(to).setPermissions(QFile(to).permissions() | QFileDevice::WriteOwner);
+        }
+        folder = target;
+    }
+    m_courseFolder = folder + QLatin1Char('/');
+    m_mainProjectFile = m_courseFolder + document;
+    assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
+    m_kestApp->setProjectPath(m_courseFolder);
+    logLine(QStringLiteral("Projectpath ist: ") + m_courseFolder);
+    return true;
 }
 
 void Kestora::chooseCourse()

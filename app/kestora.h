@@ -20,12 +20,14 @@ class KestoraClass;
 
 // The player's main window. Its constructor runs the whole start-up: user folder and settings
 // file, start-up variables, course choice, installation, and the load of the course's main
-// project document, whose scene it then shows for the rest of the run.
+// project document, whose scene it then shows for the rest of the run. With a course path (a
+// course folder or its main project document) it runs that course instead, without the server.
 class Kestora : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit Kestora(QApplication *application, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    explicit Kestora(QApplication *application, QWidget *parent = nullptr, Qt::WindowFlags flags = {},
+        const QString &coursePath = QString());
     ~Kestora() override;
 
     Q_INVOKABLE kestProject *getProject() const { return m_project; }
@@ -64,6 +66,7 @@ private:
     void announce(const QString &text);
     void prepareUserFolder();
     bool checkConnection();
+    bool openLocalCourse(const QString &path);
     void chooseCourse();
     void installCourse();
     [[noreturn]] void quitAfterCatalogueFailure();

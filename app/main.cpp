@@ -25,9 +25,18 @@ int main(int argc, char *argv[])
     if (kestSpeech *speech = kestSpeech::instance())
         speech->prepare();
     kestRegisterActions();
+    // An optional course folder or project document (the desktop entry's file argument).
+    QString coursePath;
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            coursePath = argument;
+            break;
+        }
+    }
     int result = 0;
     {
-        Kestora window(&application);
+        Kestora window(&application, nullptr, {}, coursePath);
         window.showMaximized();
         result = application.exec();
     }
