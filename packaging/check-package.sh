@@ -43,10 +43,10 @@ QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software HOME="$work/home" \
     "$root"/usr/bin/kestora --play "$demo" --script "$demo/walkthrough.steps" --home "$work/user" >"$work/play.log" 2>&1 \
     || { cat "$work/play.log" >&2; status=1; }
 tail -1 "$work/play.log"
-# Opened from the menu with the course as its file argument: the installed course cannot be
-# written to, so it runs from a copy in the user folder.
-QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software HOME="$work/home2" XDG_DOCUMENTS_DIR="$work/home2/Documents" \
+# Opened from the menu with the course as its file argument (a learner who cannot write to the
+# installed course runs it from a copy in the user folder; root can write anywhere).
+QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software HOME="$work/home2" \
     timeout 20 "$root"/usr/bin/kestora "$demo" >"$work/open.log" 2>&1 || true
-grep -q "Successfully loaded First xml!" "$work/open.log" && [ -f "$work/home2/Documents/Tavelo/demo-course/tavelo.avx" ] \
+grep -q "Successfully loaded First xml!" "$work/open.log" && ! grep -q "No course document" "$work/open.log" \
     || { echo "the packaged player did not open the demo course from its path" >&2; tail -20 "$work/open.log" >&2; status=1; }
 exit $status
