@@ -668,7 +668,8 @@ void tst_SceneDocument::stopMediaEndsEverySound()
     QCOMPARE(finished.size(), 2);
     QCOMPARE(QStringList({ finished.at(0).first().toString(), finished.at(1).first().toString() }), ids);
     QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
-    QTest::qWait(300);
+    // Once the players are gone, nothing is left that could report a second time.
+    QTRY_COMPARE(scene.eval(QStringLiteral("dynamicAudioLayer.children.length")).toInt(), 0);
     QCOMPARE(finished.size(), 2);
 }
 
@@ -755,10 +756,13 @@ void tst_SceneDocument::stopMediaEndsVideo()
     QTRY_COMPARE_WITH_TIMEOUT(
         scene.eval(QStringLiteral("dynamicVideoLayer.children[0].playbackState")).toInt(), 1, 10000);
     QCOMPARE(finished.size(), 0);
+    QPointer<QObject> player = scene.eval(QStringLiteral("dynamicVideoLayer.children[0]")).value<QObject *>();
+    QVERIFY(player);
     scene.view->stopMedia();
     QCOMPARE(finished.size(), 1);
     QCOMPARE(scene.eval(QStringLiteral("dynamicVideoLayer.children.length")).toInt(), 0);
-    QTest::qWait(200);
+    // Once the player is gone, nothing is left that could report a second time.
+    QTRY_VERIFY(player.isNull());
     QCOMPARE(finished.size(), 1);
 }
 
