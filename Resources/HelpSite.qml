@@ -11,6 +11,9 @@ Rectangle {
     color: "white"
     opacity: 0.98
 
+    // The close icon was pressed from the keyboard or by an assistive tool.
+    signal closePressed()
+
     NumberAnimation on opacity {
         id: animationOut
         from: 0.98
@@ -30,6 +33,11 @@ Rectangle {
         y: 30 * helpSite.unit
         fillMode: Image.PreserveAspectFit
         smooth: true
+
+        Accessible.role: Accessible.Button
+        Accessible.name: "Close"
+        Accessible.focusable: true
+        Accessible.onPressAction: helpSite.pressClose()
     }
 
     Text {
@@ -44,6 +52,10 @@ Rectangle {
         font.family: "Century Gothic"
         font.weight: Font.Medium
         font.pixelSize: Math.max(1, 100 * helpSite.unit)
+
+        Accessible.role: Accessible.Heading
+        Accessible.name: text
+        Accessible.focusable: true
     }
 
     Text {
@@ -61,6 +73,24 @@ Rectangle {
         font.family: "Century Gothic"
         font.weight: Font.Medium
         font.pixelSize: Math.max(1, 42 * helpSite.unit)
+
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.focusable: true
+    }
+
+    // Marks the part of the page that has the keyboard focus.
+    Rectangle {
+        property Item target: closeIcon.activeFocus ? closeIcon
+            : (displayHeadline.activeFocus ? displayHeadline : (displayText.activeFocus ? displayText : null))
+        visible: target !== null
+        x: target ? target.x - 6 : 0
+        y: target ? target.y - 6 : 0
+        width: target ? target.width + 12 : 0
+        height: target ? target.height + 12 : 0
+        color: "transparent"
+        border.width: 4
+        border.color: "#d35400"
     }
 
     // p is "headline;_;text". A fade still running from an earlier close is cut short, or it
@@ -72,6 +102,16 @@ Rectangle {
         visible = true;
         displayHeadline.text = fields[0];
         displayText.text = fields.length > 1 ? fields[1] : "";
+    }
+
+    // What the keyboard moves through while the page is shown, in reading order.
+    function keyTargets() { return [displayHeadline, displayText, closeIcon]; }
+    function isCloseIcon(item) { return item === closeIcon; }
+    function keyName(item) { return item === closeIcon ? closeIcon.Accessible.name : item.text; }
+
+    function pressClose() {
+        animationOut.start();
+        closePressed();
     }
 
     function touchCheckDown(xi, yi, state) {

@@ -23,6 +23,28 @@ Rectangle {
     property bool emptyImageClears: true
     property bool logsHits: false
 
+    // For keyboard and screen-reader users (see describeEntities of the scene): whether the
+    // runtime runs its scripts (StateActive), whether a press does something, whether it has
+    // hover or drop scripts, its Alt text, and whether it was picked up to be dropped.
+    property bool keyActive: true
+    property bool clickable: false
+    property bool scripted: false
+    property bool draggable: false
+    property string altText: ""
+    property bool pickedUp: false
+    readonly property string accessibleName: altText !== "" ? altText
+        : (boxText.text !== "" ? boxText.text : Values.readableFileName(boxImage.source))
+
+    Accessible.role: clickable ? Accessible.Button : Accessible.Graphic
+    Accessible.name: accessibleName
+    Accessible.description: draggable ? "draggable" : ""
+    Accessible.focusable: true
+    // Bands and backgrounds with nothing to say and nothing to do are not read out.
+    Accessible.ignored: accessibleName === "" && !clickable && !scripted
+    Accessible.selectable: draggable
+    Accessible.selected: pickedUp
+    Accessible.onPressAction: if (scene) scene.keyPressItem(box)
+
     // The picture's file address; what is loaded is pictureUrl() of it.
     property url imageSource: ""
     property alias label: boxText.text
@@ -72,7 +94,10 @@ Rectangle {
         opacity = Values.toNumber(value, opacity);
         normalOpacity = opacity;
     }
-    function setActive(value) { clickActive = String(value); }
+    function setActive(value) {
+        clickActive = String(value);
+        keyActive = clickActive.toLowerCase() === "true";
+    }
     function changeX(myx) { lastSetX = Values.toNumber(myx, lastSetX); realX = lastSetX; resizeProperly(); }
     function changeY(myy) { lastSetY = Values.toNumber(myy, lastSetY); realY = lastSetY; resizeProperly(); }
     function changeW(myw) { lastSetW = Values.toNumber(myw, lastSetW); resizeProperly(); }

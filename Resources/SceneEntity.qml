@@ -16,6 +16,7 @@ SceneBox {
     property bool videoWanted: false
     property bool videoBroken: false
 
+    draggable: dragDrop === "true"
     logsHits: true
 
     Loader {

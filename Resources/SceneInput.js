@@ -127,3 +127,177 @@ function fingerUp(x, y) {
     mycanvas.dragEnt = undefined;
     mycanvas.fingerDownPos = [-1, -1];
 }
+
+// ---- Keyboard -------------------------------------------------------------------------------
+// The same routes as the pointer: the focus ring stands for the pointer over an entity, Enter
+// or Space for a press on it, and a picked-up entity dropped on another for a drag.
+
+// What Tab reaches: entities the pointer could press and the runtime would run, leaving out
+// boxes with nothing to say and nothing to do (backgrounds, bands).
+function keyReachable(box) {
+    return box.visible && box.opacity > 0 && box.clickActive === "true" && box.keyActive
+        && (box.clickable || box.scripted || box.accessibleName !== "");
+}
+
+function readingOrder(layer) {
+    var boxes = [];
+    var children = layer.children;
+    for (var i = 0; i < children.length; ++i) {
+        if (children[i].keyActive !== undefined && keyReachable(children[i]))
+            boxes.push(children[i]);
+    }
+    boxes.sort(function (a, b) { return (a.lastSetY - b.lastSetY) || (a.lastSetX - b.lastSetX); });
+    return boxes;
+}
+
+// The ring in reading order: the help page's parts while it is shown, else the menu bar, then
+// the scene's entities, each top to bottom, then left to right.
+function keyRing() {
+    if (helpSite.visible)
+        return helpSite.keyTargets();
+    return readingOrder(dynamicMenuLayer).concat(readingOrder(dynamicEntityLayer));
+}
+
+function focusedItem(ring) {
+    for (var i = 0; i < ring.length; ++i) {
+        if (ring[i].activeFocus)
+            return i;
+    }
+    return -1;
+}
+
+function focusItem(item) {
+    item.forceActiveFocus(Qt.TabFocusReason);
+    if (helpSite.visible) {
+        mycanvas.announce(helpSite.keyName(item));
+        return;
+    }
+    mycanvas.keyFocus = item;
+    console.log("[KEYS] Focus: " + item.objectName);
+    if (mycanvas.keyDragged !== null) {
+        mycanvas.announce(item === mycanvas.keyDragged ? "back where it was" : item.accessibleName);
+        return;
+    }
+    mycanvas.announce(item.accessibleName);
+    // As the pointer entering it.
+    if (!mycanvas.ignoreUInput && mycanvas.hoveredEntity !== item.objectName) {
+        mycanvas.hoveredEntity = item.objectName;
+        mycanvas.hoverEntity(item.objectName);
+    }
+}
+
+function moveFocus(step) {
+    var ring = keyRing();
+    if (ring.length === 0)
+        return;
+    var index = focusedItem(ring);
+    if (index < 0)
+        index = step > 0 ? 0 : ring.length - 1;
+    else
+        index = (index + step + ring.length) % ring.length;
+    focusItem(ring[index]);
+}
+
+function isEntity(item) {
+    return item.parent === dynamicEntityLayer;
+}
+
+function pickUp(item) {
+    mycanvas.keyDragged = item;
+    item.pickedUp = true;
+    mycanvas.announce(item.accessibleName + " picked up");
+}
+
+function putBack() {
+    var item = mycanvas.keyDragged;
+    mycanvas.keyDragged = null;
+    if (item === null)
+        return;
+    item.pickedUp = false;
+    if (item.visible)
+        focusItem(item);
+}
+
+// The picked-up entity onto target, reported as the end of a pointer drag there.
+function dropOn(target) {
+    var dragged = mycanvas.keyDragged;
+    if (target === dragged) {
+        putBack();
+        return;
+    }
+    mycanvas.keyDragged = null;
+    dragged.pickedUp = false;
+    dragged.dragToPos(target.lastSetX + target.lastSetW / 2, target.lastSetY + target.lastSetH / 2);
+    console.log("[KEYS] Drop: " + target.objectName);
+    mycanvas.dropEntity(dragged.objectName, target.objectName);
+    mycanvas.announce(dragged.accessibleName + " placed on " + target.accessibleName);
+}
+
+// Enter or Space on item: what a press on it does (fingerDown), or the drop of the entity
+// picked up.
+function pressItem(item) {
+    if (!mycanvas.canGoOn || !item)
+        return;
+    if (helpSite.visible) {
+        if (helpSite.isCloseIcon(item))
+            helpSite.pressClose();
+        return;
+    }
+    if (keyRing().indexOf(item) < 0)
+        return;
+    if (mycanvas.keyDragged !== null) {
+        dropOn(item);
+        return;
+    }
+    var name = item.objectName;
+    if (name === "ENTITY_SkipAudio") {
+        mycanvas.skipAudio();
+        return;
+    }
+    if (mycanvas.ignoreUInput)
+        return;
+    console.log("[KEYS] Press: " + name);
+    mycanvas.clickedEntityHandler(name);
+    if (isEntity(item) && item.dragDrop === "true")
+        pickUp(item);
+}
+
+// A key pressed anywhere in the scene; true when it was used.
+function keyPressed(key, modifiers) {
+    if (!mycanvas.canGoOn)
+        return false;
+    switch (key) {
+    case Qt.Key_Tab:
+        moveFocus((modifiers & Qt.ShiftModifier) ? -1 : 1);
+        return true;
+    case Qt.Key_Backtab:
+        moveFocus(-1);
+        return true;
+    case Qt.Key_Right:
+    case Qt.Key_Down:
+        moveFocus(1);
+        return true;
+    case Qt.Key_Left:
+    case Qt.Key_Up:
+        moveFocus(-1);
+        return true;
+    case Qt.Key_Return:
+    case Qt.Key_Enter:
+    case Qt.Key_Space:
+        var ring = keyRing();
+        var index = focusedItem(ring);
+        if (index >= 0)
+            pressItem(ring[index]);
+        return true;
+    case Qt.Key_Escape:
+        if (mycanvas.keyDragged !== null) {
+            putBack();
+            return true;
+        }
+        mycanvas.skipAudio();
+        mycanvas.stopReading();
+        return true;
+    default:
+        return false;
+    }
+}

@@ -54,3 +54,19 @@ function mediaUrl(file) {
     var f = String(file);
     return /^[A-Za-z][A-Za-z0-9+.\-]+:/.test(f) ? f : fileUrl(f);
 }
+
+// A picture's file name as words: "file:///c/pics/red_apple.png" -> "red apple".
+function readableFileName(url) {
+    var s = String(url);
+    if (s === "")
+        return "";
+    s = s.substring(s.lastIndexOf("/") + 1);
+    var dot = s.lastIndexOf(".");
+    if (dot > 0)
+        s = s.substring(0, dot);
+    try {
+        s = decodeURIComponent(s);
+    } catch (e) {
+    }
+    return s.replace(/[_\-.]+/g, " ").replace(/\s+/g, " ").trim();
+}

@@ -27,6 +27,10 @@ Item {
 
     signal finishedVideo()
 
+    // Keys reach the item with the focus (the scene's input item, an entity or a part of the
+    // help page) and come up here.
+    Keys.onPressed: event.accepted = Input.keyPressed(event.key, event.modifiers)
+
     onWidthChanged: {
         console.log("Changed my width: " + width);
         mycanvas.onResize();
@@ -56,12 +60,21 @@ Item {
 
         readonly property string noValue: Values.noValue
 
+        // Keyboard input: the entity or menu button with the focus ring, and the entity picked
+        // up to be dropped somewhere else.
+        property Item keyFocus: null
+        property Item keyDragged: null
+
         signal finishedLoading()
         signal finishedAudio(string name)
         signal finishedReset()
         signal clickedEntity(string name)
         signal hoverEntity(string name)
         signal dropEntity(string droppedEntity, string ondroppedEntity)
+        // For learners who cannot see the screen: what got the focus, what was dropped where.
+        signal announce(string text)
+        // Escape: the reading now playing is to stop, as the sounds do.
+        signal stopReading()
 
         Item {
             id: ctrlEventSource
@@ -134,6 +147,32 @@ Item {
             Item {
                 id: dynamicPNGAnimationLayer
             }
+
+            // The focus ring of the keyboard, and a second ring on an entity picked up.
+            Rectangle {
+                property Item target: mycanvas.keyFocus && mycanvas.keyFocus.activeFocus ? mycanvas.keyFocus : null
+                visible: target !== null && target.visible
+                z: 250
+                x: target ? target.x - 5 : 0
+                y: target ? target.y - 5 : 0
+                width: target ? target.width + 10 : 0
+                height: target ? target.height + 10 : 0
+                color: "transparent"
+                border.width: 5
+                border.color: "#d35400"
+            }
+            Rectangle {
+                property Item target: mycanvas.keyDragged
+                visible: target !== null && target.visible
+                z: 251
+                x: target ? target.x - 12 : 0
+                y: target ? target.y - 12 : 0
+                width: target ? target.width + 24 : 0
+                height: target ? target.height + 24 : 0
+                color: "transparent"
+                border.width: 4
+                border.color: "#1f6feb"
+            }
         }
 
         Component { id: entityComponent; SceneEntity {} }
@@ -167,6 +206,9 @@ Item {
         // Takes an object out of its layer at once (destroy() only deletes it later), so that
         // hit tests, name look-ups and child counts no longer see it.
         function removeObject(obj) {
+            // Keys go to the item with the focus: without one they would be lost.
+            if (obj.activeFocus)
+                ctrlEventSource.forceActiveFocus();
             obj.visible = false;
             obj.parent = null;
             obj.destroy();
@@ -215,6 +257,8 @@ Item {
             // The new scene's entities are entered afresh.
             hoveredEntity = "";
             // A drag cannot outlive the entity it moves.
+            keyDragged = null;
+            keyFocus = null;
             dragging = false;
             dragEnt = undefined;
             fingerDownPos = [-1, -1];
@@ -340,6 +384,34 @@ Item {
             return button;
         }
 
+        // Access details of entities (list of {name, menu, alt, active, clickable, scripted}),
+        // which the bridge reads from their documents.
+        function describeEntities(list) {
+            var infos = list ? list : [];
+            // By layer and name, in one pass: a scene entry describes all its entities at once.
+            var boxes = {};
+            var layers = [dynamicEntityLayer, dynamicMenuLayer];
+            for (var l = 0; l < layers.length; ++l) {
+                var children = layers[l].children;
+                for (var c = 0; c < children.length; ++c) {
+                    var key = l + ":" + children[c].objectName;
+                    if (!boxes[key])
+                        boxes[key] = [];
+                    boxes[key].push(children[c]);
+                }
+            }
+            for (var i = 0; i < infos.length; ++i) {
+                var info = infos[i];
+                var named = boxes[(info.menu ? 1 : 0) + ":" + info.name] || [];
+                for (var j = 0; j < named.length; ++j) {
+                    named[j].altText = String(info.alt === undefined ? "" : info.alt);
+                    named[j].keyActive = info.active === true;
+                    named[j].clickable = info.clickable === true;
+                    named[j].scripted = info.scripted === true;
+                }
+            }
+        }
+
         function changeGivenEntity(ent, attName, attVal) {
             switch (String(attName).toLowerCase()) {
             case "filename": ent.changeFilename(attVal); break;
@@ -421,7 +493,11 @@ Item {
         }
 
         function showHelpSite(p) {
+            var keyUser = keyFocus !== null && keyFocus.activeFocus;
             helpSite.show(p);
+            // A keyboard user is taken to the page, to read it and to close it.
+            if (keyUser)
+                Input.moveFocus(1);
         }
 
         function ignoreUserinput(p) {
@@ -500,6 +576,9 @@ Item {
         function fingerDown(x, y, mb) { Input.fingerDown(x, y, mb); }
         function fingerMove(x, y) { Input.fingerMove(x, y); }
         function fingerUp(x, y) { Input.fingerUp(x, y); }
+        // An assistive tool pressed an entity or menu button: as Enter on it.
+        function keyPressItem(item) { Input.pressItem(item); }
+        function restoreKeyFocus() { ctrlEventSource.forceActiveFocus(); }
 
         function receivedTouchEvent(pos) {
             console.log("touch event down");
@@ -534,5 +613,8 @@ Item {
         anchors.fill: parent
         visible: false
         z: 299
+        onClosePressed: mycanvas.skipAudio()
+        // The page's parts had the focus; the keys go back to the scene.
+        onVisibleChanged: if (!visible) mycanvas.restoreKeyFocus()
     }
 }

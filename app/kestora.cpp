@@ -13,6 +13,7 @@
 #include "kestproject.h"
 #include "kestselect.h"
 #include "kestthread.h"
+#include "speech.h"
 #include "ui_kestora.h"
 #include "variablestore.h"
 #include "webview.h"
@@ -89,8 +90,13 @@ Kestora::Kestora(QApplication *application, QWidget *parent, Qt::WindowFlags fla
 
     if (QFile::exists(m_mainProjectFile) || m_online)
         startCourse();
-    else
+    else {
+        if (kestDeployment::current().effectiveProbeUrl().isEmpty())
+            m_ui->label->setText(m_ui->label->text() + QLatin1Char('\n')
+                + tr("No course server is configured: ask your administrator to set CourseServerHost in "
+                     "/etc/xdg/Kestora/kestora.ini."));
         QTimer::singleShot(7500, this, [application] { application->quit(); });
+    }
 }
 
 Kestora::~Kestora()
@@ -161,8 +167,16 @@ bool Kestora::installDefaultSettings(const QString &target)
 
 bool Kestora::checkConnection()
 {
+    const QString probeUrl = kestDeployment::current().effectiveProbeUrl();
+    if (probeUrl.isEmpty()) {
+        // A fresh installation: there is nothing to probe, and no placeholder host is guessed.
+        qCWarning(lcApp).noquote() << QStringLiteral(
+            "No course server is configured: set CourseServerHost in the [Deployment] group of %1")
+                                          .arg(kestDeployment::searchedFiles().join(QStringLiteral(" or ")));
+        return false;
+    }
     QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(kestDeployment::current().probeUrl));
+    const QNetworkRequest request { QUrl(probeUrl) };
     QNetworkReply *reply = manager.get(request);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -317,8 +331,38 @@ void Kestora::backPressed()
 
 void Kestora::watchSceneKeys()
 {
-    if (WebView *bridge = m_project->webView())
-        bridge->quickView()->installEventFilter(this);
+    WebView *bridge = m_project->webView();
+    if (!bridge)
+        return;
+    bridge->quickView()->installEventFilter(this);
+    connect(bridge, &WebView::announce, this, &Kestora::announce, Qt::UniqueConnection);
+    connect(bridge, &WebView::stopReadingRequested, m_kestApp.get(), &kestApplication::kestEndTextToSpeech,
+        Qt::UniqueConnection);
+    m_selfVoicing = QSettings(kestPaths::settingsFile(), QSettings::IniFormat)
+                        .value(QStringLiteral("User/selfVoicing"), false)
+                        .toBool();
+}
+
+void Kestora::toggleSelfVoicing()
+{
+    m_selfVoicing = !m_selfVoicing;
+    logLine(QStringLiteral("Self-voicing: ") + (m_selfVoicing ? QStringLiteral("on") : QStringLiteral("off")));
+    QSettings settings(kestPaths::settingsFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("User/selfVoicing"), m_selfVoicing);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qCWarning(lcApp).noquote() << QStringLiteral("Cannot write the settings file ") + settings.fileName();
+    if (kestSpeech *speech = kestSpeech::instance())
+        speech->say(m_selfVoicing ? QStringLiteral("Self-voicing on") : QStringLiteral("Self-voicing off"));
+}
+
+void Kestora::announce(const QString &text)
+{
+    if (!m_selfVoicing || text.trimmed().isEmpty())
+        return;
+    logLine(QStringLiteral("Self-voicing says: ") + text);
+    if (kestSpeech *speech = kestSpeech::instance())
+        speech->say(text);
 }
 
 bool Kestora::eventFilter(QObject *watched, QEvent *event)
@@ -328,6 +372,10 @@ bool Kestora::eventFilter(QObject *watched, QEvent *event)
     if (bridge && watched == bridge->quickView()) {
         if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Back) {
             backPressed();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_F2) {
+            toggleSelfVoicing();
             return true;
         }
         return false;

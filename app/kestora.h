@@ -59,6 +59,9 @@ private:
     // The Back key: runs the scene's back script; a second press within 2 s quits.
     void backPressed();
     void watchSceneKeys();
+    // F2: the scene's announcements are read aloud, or no longer; kept in the settings file.
+    void toggleSelfVoicing();
+    void announce(const QString &text);
     void prepareUserFolder();
     bool checkConnection();
     void chooseCourse();
@@ -77,6 +80,7 @@ private:
     kestProject *m_project = nullptr; // a child, deleted first by the destructor
     bool m_paused = false;
     bool m_touching = false; // between a touch begin and the next touch end
+    bool m_selfVoicing = false;
     std::unique_ptr<kestEventFilter> m_eventFilter;
     CourseInstaller *m_installer = nullptr; // child of the window: late part downloads still land
 

@@ -31,9 +31,9 @@ kestDeployment kestDeployment::defaults()
     return d;
 }
 
-kestDeployment kestDeployment::fromFile(const QString &path)
+kestDeployment kestDeployment::fromFile(const QString &path, const kestDeployment &base)
 {
-    kestDeployment d = defaults();
+    kestDeployment d = base;
     if (!QFileInfo::exists(path))
         return d;
     QSettings ini(path, QSettings::IniFormat);
@@ -53,13 +53,37 @@ kestDeployment kestDeployment::fromFile(const QString &path)
     return d;
 }
 
+QStringList kestDeployment::searchedFiles()
+{
+    // The XDG rule: the first folder of XDG_CONFIG_DIRS is the most important one.
+    QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
+    if (dirs.isEmpty())
+        dirs = QStringLiteral("/etc/xdg");
+    QStringList files;
+    for (const QString &dir : dirs.split(QLatin1Char(':'), QString::SkipEmptyParts))
+        files.prepend(QDir(dir).filePath(QStringLiteral("Kestora/kestora.ini")));
+    const QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    files.append(QDir(folder).filePath(QStringLiteral("kestora.ini")));
+    return files;
+}
+
+QString kestDeployment::effectiveProbeUrl() const
+{
+    if (!probeUrl.isEmpty())
+        return probeUrl;
+    if (courseServerHost.isEmpty())
+        return QString();
+    return QStringLiteral("http://%1/").arg(courseServerHost);
+}
+
 kestDeployment kestDeployment::current()
 {
     QMutexLocker locker(&s_lock);
     if (!s_current) {
-        const QString folder
-            = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
-        s_current = fromFile(QDir(folder).filePath(QStringLiteral("kestora.ini")));
+        kestDeployment values = defaults();
+        for (const QString &file : searchedFiles())
+            values = fromFile(file, values);
+        s_current = values;
     }
     return *s_current;
 }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Values that differ between installations of the player: where the courses come from and
-// which mail account scripts use by default. Compiled-in defaults, overridden by an optional
-// "kestora.ini" (group "Deployment") in the program's own folder.
+// which mail account scripts use by default. Compiled-in defaults, overridden by the machine's
+// "Kestora/kestora.ini" in the XDG configuration folders (group "Deployment"), which an optional
+// "kestora.ini" in the program's own folder overrides in turn (a portable copy).
 struct kestDeployment
 {
     QString courseServerHost; // host[:port] of the course server
@@ -21,11 +23,16 @@ struct kestDeployment
 
     // The compiled-in defaults.
     static kestDeployment defaults();
-    // The defaults with the keys present in the INI file at path applied; a missing file
-    // changes nothing.
-    static kestDeployment fromFile(const QString &path);
+    // base with the keys present in the INI file at path applied; a missing file changes nothing.
+    static kestDeployment fromFile(const QString &path, const kestDeployment &base = defaults());
+    // The files read for the values in force, weakest first: the XDG configuration folders in
+    // reverse order of precedence, then the file in the program's folder.
+    static QStringList searchedFiles();
+    // The page that tells whether the network works: the configured one, else the course
+    // server's root; empty when neither is configured.
+    QString effectiveProbeUrl() const;
 
-    // The values in force. Loaded on first use from "kestora.ini" beside the executable.
+    // The values in force. Loaded on first use from the files of searchedFiles().
     static kestDeployment current();
     // Replaces the values in force (tests and the demo point them at loopback).
     static void setCurrent(const kestDeployment &values);

@@ -78,6 +78,11 @@ WebView::WebView(const QString &basePath, QWidget *host)
     connect(m_sceneItem, SIGNAL(dropEntity(QString, QString)), this, SLOT(qmlDropEntity(QString, QString)));
     connect(m_sceneItem, SIGNAL(finishedAudio(QString)), this, SLOT(finishedAudio(QString)));
     connect(root, SIGNAL(finishedVideo(void)), this, SLOT(finishedVideo(void)));
+    connect(m_sceneItem, SIGNAL(announce(QString)), this, SIGNAL(announce(QString)));
+    connect(m_sceneItem, SIGNAL(stopReading()), this, SIGNAL(stopReadingRequested()));
+    // A learner without a mouse starts in the scene: the keys must reach it without a click.
+    m_container->setFocusPolicy(Qt::StrongFocus);
+    m_container->setFocus();
     fitToHost();
 }
 
@@ -222,16 +227,50 @@ void WebView::addEntity(const QDomElement &element, bool isMenuEntity, const QSt
         options[SubprojectSlot] = subprojectKey;
         m_menuEntityNames << options.at(NameSlot).toString();
         callScene(QStringLiteral("createMenuEntity"), options);
+        callScene(QStringLiteral("describeEntities"), QVariantList { accessInfo(element, true) });
         return;
     }
     m_pendingEntities << QVariant(options);
+    m_pendingAccessInfo << accessInfo(element, false);
 }
 
 void WebView::initEntities()
 {
     const QVariantList entities = m_pendingEntities;
+    const QVariantList access = m_pendingAccessInfo;
     m_pendingEntities.clear();
+    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("batchEntityInit"), entities);
+    callScene(QStringLiteral("describeEntities"), access);
+}
+
+QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
+{
+    bool clickable = element.attribute(QStringLiteral("DragDrop")) == QLatin1String("True")
+        || element.attribute(QStringLiteral("Function")).trimmed().toInt() != 0;
+    bool scripted = false;
+    for (QDomElement code = element.firstChildElement(QStringLiteral("Code")); !code.isNull();
+         code = code.nextSiblingElement(QStringLiteral("Code"))) {
+        const QString script = code.firstChild().nodeValue().trimmed();
+        if (script == QLatin1String("Script_Click"))
+            clickable = true;
+        else if (script == QLatin1String("Script_Select") || script == QLatin1String("Script_Release"))
+            scripted = true;
+    }
+    const QString name = element.attribute(QStringLiteral("Name")).trimmed();
+    // The scene handles these two itself, without a script.
+    if (name == QLatin1String("ENTITY_SkipAudio") || name == QLatin1String("ENTITY_NoSound"))
+        clickable = true;
+    return QVariantMap {
+        { QStringLiteral("name"), element.attribute(QStringLiteral("Name")) },
+        { QStringLiteral("menu"), isMenuEntity },
+        { QStringLiteral("alt"), element.attribute(QStringLiteral("Alt")) },
+        { QStringLiteral("active"),
+            element.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower()
+                == QLatin1String("true") },
+        { QStringLiteral("clickable"), clickable },
+        { QStringLiteral("scripted"), scripted },
+    };
 }
 
 void WebView::moveEntity(const QString &payload)
@@ -416,6 +455,7 @@ void WebView::projectReset()
     m_menuEntityNames.clear();
     // Entities collected for a scene that was never finished must not turn up in the next one.
     m_pendingEntities.clear();
+    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("projectReset"), QStringLiteral("Hallo"));
 }
 
@@ -423,6 +463,7 @@ void WebView::subprojectReset()
 {
     qCDebug(lcScene).noquote() << QStringLiteral("---------SUBPROJECT RESET");
     m_pendingEntities.clear();
+    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("subprojectReset"), QStringLiteral("Hallo"));
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVariantMap>
 
 class QDomElement;
 class QPoint;
@@ -67,6 +68,9 @@ public:
     // A menu entity is created at once; the others wait for initEntities().
     void addEntity(const QDomElement &element, bool isMenuEntity, const QString &subprojectKey);
     void initEntities();
+    // What keyboard and screen-reader users need of an entity beyond its option list: its Alt
+    // text, whether it runs scripts at all (StateActive) and whether a press does something.
+    static QVariantMap accessInfo(const QDomElement &element, bool isMenuEntity);
 
     // Router commands; the payload is the command's text, fields joined by ";_;".
     void moveEntity(const QString &payload);
@@ -112,6 +116,10 @@ signals:
     void finishedAudioSignal(QString name);
     void finishedLoad();
     void finishedReset();
+    // A text to read aloud for learners who cannot see the screen (focus moves, drops).
+    void announce(QString text);
+    // The learner asked to silence the reading now playing.
+    void stopReadingRequested();
 
 public slots:
     void finishedLoading();
@@ -137,6 +145,7 @@ private:
     QString m_basePath;
     bool m_muted = false;
     QVariantList m_pendingEntities;
+    QVariantList m_pendingAccessInfo;
     bool m_waitingForProcedure = false;
     QString m_awaitedProcedure;
 };

@@ -298,6 +298,82 @@ wait "$player_pid" || status=$?
 player_pid=""
 [ "$status" -eq 0 ] || fail "the player ended with status $status"
 
+# ---- The same course with the keyboard alone ----------------------------------------------
+# A second run, as the returning learner: no pointer at all. Tab moves the focus ring, Enter
+# presses, Enter on a draggable picture picks it up and Enter on the basket drops it there, F2
+# reads the focus aloud and Escape silences a reading.
+
+log="$build/demo-player-keys.log"
+"$player" >"$log" 2>&1 &
+player_pid=$!
+window=""
+for _ in $(seq 200); do
+    window=$(xdotool search --onlyvisible --name '^Tavelo$' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    kill -0 "$player_pid" 2>/dev/null || fail "the player ended before its window appeared"
+    sleep 0.1
+done
+[ -n "$window" ] || fail "the player's window did not appear within 20 s"
+# Without a window manager nobody gives the window the keyboard: as a desktop would.
+xdotool windowmove "$window" 0 0 windowsize "$window" 1920 1080 windowfocus --sync "$window"
+wait_for_scenes 3 "Welcome back scene" # the menu bar, Welcome, Welcome back
+
+# Tab until the focus ring is on the named entity (the pictures change places on every visit).
+focus_on() {
+    local name=$1
+    for _ in $(seq 30); do
+        xdotool key Tab
+        sleep 0.2
+        [ "$(grep -F "[KEYS] Focus: " "$log" | tail -n 1 | sed 's/.*Focus: //')" = "$name" ] && return 0
+    done
+    fail "Tab never reached $name"
+}
+press() {
+    focus_on "$1"
+    xdotool key Return
+    sleep 0.4
+}
+
+echo "Playing it again with the keyboard alone:"
+seen=$(scenes_shown)
+focus_on Headline
+xdotool key F2 # self-voicing on: the focus is read aloud from now on
+press PlayAgain
+wait_for_scenes $((seen + 1)) "Pictures scene"
+seen=$(scenes_shown)
+stopped=$(count_log "kestEndTextToSpeech")
+press ReadAloud
+xdotool key Escape # the reading stops
+wait_for_log "kestEndTextToSpeech" "$stopped" "reading stopped by Escape" 20
+press Apple
+press Pear
+press Cherry
+wait_for_scenes $((seen + 1)) "Basket scene"
+seen=$(scenes_shown)
+press AppleToDrag # picked up
+focus_on Basket
+screenshot 14-keys-apple-picked-up
+xdotool key Return # dropped into the basket
+wait_for_scenes $((seen + 1)) "Well done scene"
+seen=$(scenes_shown)
+press Next
+wait_for_scenes $((seen + 1)) "Quiz scene"
+seen=$(scenes_shown)
+press Answer3
+wait_for_scenes $((seen + 1)) "All done scene"
+screenshot 15-keys-all-done
+echo "  read aloud for the learner: $(count_log "Self-voicing says: ") texts"
+press MenuQuit
+for _ in $(seq 100); do
+    kill -0 "$player_pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$player_pid" 2>/dev/null && fail "the player did not quit from its Quit button"
+status=0
+wait "$player_pid" || status=$?
+player_pid=""
+[ "$status" -eq 0 ] || fail "the player ended with status $status"
+
 echo "What the course kept in its settings file ($home/Documents/Tavelo/Tavelo.ini):"
 sed 's/^/  /' "$home/Documents/Tavelo/Tavelo.ini"
 echo "Installed from the course server: $(grep -c ' 200$' "$server/access.log") files (log: $server/access.log)"

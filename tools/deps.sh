@@ -10,8 +10,9 @@ packages=(
     libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
     qtspeech5-speechd-plugin speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
     pulseaudio pulseaudio-utils xvfb xauth sox
-    xdotool imagemagick
+    xdotool imagemagick python3-pyatspi at-spi2-core
     apache2 apache2-utils python3 python3-aiosmtpd openssl
+    dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()
