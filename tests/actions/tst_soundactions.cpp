@@ -13,7 +13,6 @@
 
 #include <QDataStream>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QMutex>
 #include <QProcess>
