@@ -45,8 +45,8 @@ Rectangle {
     Accessible.selected: pickedUp
     Accessible.onPressAction: if (scene) scene.keyPressItem(box)
 
-    property alias imageSource: boxImage.source
-    property alias imageCache: boxImage.cache
+    // The picture's file address; what is loaded is pictureUrl() of it.
+    property url imageSource: ""
     property alias label: boxText.text
     property alias labelColor: boxText.color
     property alias textSize: boxText.textSize
@@ -56,6 +56,7 @@ Rectangle {
         anchors.fill: parent
         z: 4
         asynchronous: false
+        source: box.pictureUrl(box.imageSource)
     }
 
     Text {
@@ -102,9 +103,17 @@ Rectangle {
     function changeW(myw) { lastSetW = Values.toNumber(myw, lastSetW); resizeProperly(); }
     function changeH(myh) { lastSetH = Values.toNumber(myh, lastSetH); resizeProperly(); }
     function changeColor(col) { color = col; }
+    // The address with the file's size and time (see kestScenePictures): pictures are cached by
+    // address, so a replaced file gets a new one.
+    function pictureUrl(url) {
+        if (String(url) === "" || typeof scenePictures === "undefined")
+            return url;
+        return scenePictures.stamped(url);
+    }
     function changeFilename(fn) {
+        // Looked at on every change: the file may have been replaced since the last one.
         if (String(fn) !== "")
-            boxImage.source = Values.fileUrl(fn);
+            boxImage.source = pictureUrl(Values.fileUrl(fn));
         else if (emptyImageClears)
             boxImage.source = "";
     }

@@ -16,7 +16,6 @@ SceneBox {
     property bool videoWanted: false
     property bool videoBroken: false
 
-    imageCache: false
     draggable: dragDrop === "true"
     logsHits: true
 

@@ -29,6 +29,19 @@ function beginAudio(params) {
     var players = mainview.audioplayers;
     players.push(player);
     mainview.audioplayers = players;
+    // Each player holds a decoder: a scene with many short sounds must not keep them all.
+    player.ended.connect(function () { dropAudio(player); });
+}
+
+function dropAudio(player) {
+    var players = mainview.audioplayers;
+    var i = players.indexOf(player);
+    // Not in the list: skipAudio() has taken it and destroys it itself.
+    if (i < 0)
+        return;
+    players.splice(i, 1);
+    mainview.audioplayers = players;
+    player.destroy();
 }
 
 function skipAudio() {

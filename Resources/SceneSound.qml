@@ -14,6 +14,9 @@ Audio {
     // The whole argument of beginAudio: the scripts wait for exactly this text.
     property string name: ""
 
+    // The sound has ended by itself (its end or an error): the scene gives the player back.
+    signal ended()
+
     autoPlay: true
     muted: scene ? scene.audioMuted : false
 
@@ -49,6 +52,9 @@ Audio {
             console.log("Audio player Finished!!!");
             report();
             isPlaying = false;
+            active = false;
+            ended();
+            return;
         }
         active = false;
     }
@@ -57,5 +63,6 @@ Audio {
         report();
         isPlaying = false;
         active = false;
+        ended();
     }
 }

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QTextStream>
 #include <QTime>
@@ -79,7 +80,7 @@ bool isInside(const QString &path, const QString &folder)
 }
 
 // The 44-byte header of a PCM WAV file, for the file's present size.
-void writeWavHeader(QFile &file, const QAudioFormat &format)
+void writeWavHeader(QFileDevice &file, const QAudioFormat &format)
 {
     const qint64 size = file.size();
     const quint32 rate = quint32(format.sampleRate());
@@ -392,6 +393,10 @@ QString RecordSound::execute()
         warn(QStringLiteral("[LIB] RecordSound: not recorded, the file must lie in the user folder: ") + written);
         return QString();
     }
+    if (QFileInfo(path).isDir()) {
+        warn(QStringLiteral("[LIB] RecordSound: cannot write ") + path);
+        return QString();
+    }
 
     QAudioFormat format;
     format.setCodec(QStringLiteral("audio/pcm"));
@@ -431,8 +436,10 @@ QString RecordSound::execute()
         log(QString::number(format.sampleType()));
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written beside the earlier recording, which is replaced only once this one has succeeded:
+    // a device that fails to start must not cost the learner what they recorded before.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
         warn(QStringLiteral("[LIB] RecordSound: cannot write ") + path);
         return QString();
     }
@@ -453,14 +460,19 @@ QString RecordSound::execute()
     input.start(&file);
     if (input.error() == QAudio::NoError)
         kestWaitLocally(loop, this);
-    if (input.error() != QAudio::NoError)
-        warn(QStringLiteral("[LIB] RecordSound: the recording device failed (error ") + QString::number(input.error())
-            + QStringLiteral(")"));
+    const QAudio::Error error = input.error();
     m_loop = nullptr;
     disconnect(ownStop);
     input.stop();
+    if (error != QAudio::NoError) {
+        warn(QStringLiteral("[LIB] RecordSound: the recording device failed (error ") + QString::number(error)
+            + QStringLiteral("), the earlier recording stays"));
+        file.cancelWriting();
+        return QString();
+    }
     writeWavHeader(file, format);
-    file.close();
+    if (!file.commit())
+        warn(QStringLiteral("[LIB] RecordSound: cannot write ") + path);
     return QString();
 }
 

@@ -20,6 +20,9 @@ int main(int argc, char *argv[])
     }
     if (const std::optional<int> status = kestAuthorTools::run(argc, argv))
         return *status;
+    // Plain raster widget windows: the scene is a window of its own, and a top-level window that
+    // could host GL widgets would load the GL driver (tens of MB) that nothing uses.
+    QApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication application(argc, argv);
     // Building the speech engine takes seconds: begin now, so that the first scene reads at once.
     if (kestSpeech *speech = kestSpeech::instance())

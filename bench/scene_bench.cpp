@@ -2,7 +2,8 @@
 // Scene entry time, memory over a long lesson and click latency, with the real runtime and the
 // real scene document on a course it writes itself. Prints key=value lines on stdout.
 //   scene_bench timing WORK_FOLDER   enter_ms_0/20/100, per_entity_ms, enter_frame_ms_0/20/100,
-//                                    enter_cpu_ms_0/20/100, click_to_command_ms_median
+//                                    enter_cpu_ms_0/20/100, load_average_1m,
+//                                    click_to_command_ms_median
 //   scene_bench memory WORK_FOLDER   rss_mb_after_50, rss_mb_after_500 (peak), and the
 //                                    resident figures rss_now_mb_after_50/500, over a lesson
 //                                    that changes scenes by itself
@@ -99,6 +100,13 @@ void print(const char *key, double value)
 {
     std::printf("%s=%.2f\n", key, value);
     std::fflush(stdout);
+}
+
+// The machine's load over the last minute: the figures above depend on it.
+double loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').first().toDouble() : -1;
 }
 
 // Runs the event loop until done() or the time is up; false on time-out. Events are handled as
@@ -426,6 +434,7 @@ int runTiming(const QString &work)
             idle(30);
         }
     }
+    print("load_average_1m", loadAverage());
     print("click_to_command_ms_median", median(clicks));
     std::sort(clicks.begin(), clicks.end());
     print("click_to_command_ms_max", clicks.back());

@@ -2,11 +2,13 @@
 #include "webview.h"
 
 #include "kestlog.h"
+#include "kestscenepictures.h"
 
 #include <QDomElement>
 #include <QFile>
 #include <QLayout>
 #include <QPoint>
+#include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QTextStream>
@@ -55,6 +57,7 @@ WebView::WebView(const QString &basePath, QWidget *host)
 
     m_view = new QQuickView;
     m_view->setResizeMode(QQuickView::SizeRootObjectToView);
+    m_view->rootContext()->setContextProperty(QStringLiteral("scenePictures"), new kestScenePictures(m_view));
     m_view->setSource(QUrl(QStringLiteral("qrc:/Resources/browser.qml")));
     m_container = QWidget::createWindowContainer(m_view, host);
     m_container->show();
@@ -167,13 +170,20 @@ void WebView::setAwaitedProcedure(const QString &name)
 
 void WebView::callScene(const QString &function, const QVariant &argument)
 {
+    if (!m_sceneItem || (!m_loaded && m_pendingNames.size() >= MaxPendingCalls)) {
+        if (!m_dropWarned) {
+            m_dropWarned = true;
+            qCWarning(lcScene).noquote() << QStringLiteral("The scene document has not loaded: scene commands are "
+                                                           "dropped, the first of them: ")
+                    + function;
+        }
+        return;
+    }
     if (!m_loaded) {
         m_pendingNames << function;
         m_pendingArguments << argument;
         return;
     }
-    if (!m_sceneItem)
-        return;
     const QByteArray member = function.toUtf8();
     QMetaObject::invokeMethod(m_sceneItem, member.constData(), Qt::AutoConnection, Q_ARG(QVariant, argument));
 }

@@ -56,7 +56,11 @@ public:
     void setAwaitedProcedure(const QString &name);
 
     // Calls the document function with one argument; queued until the document has loaded.
+    // A document that never loads does not hold commands for ever: past MaxPendingCalls, and
+    // at once when the document is missing, calls are dropped with one warning.
     void callScene(const QString &function, const QVariant &argument);
+    int pendingCalls() const { return m_pendingNames.size(); }
+    static constexpr int MaxPendingCalls = 2000;
 
     // Sizes and centres the scene at 16:9 within the host widget.
     void fitToHost();
@@ -136,6 +140,7 @@ private:
     QStringList m_pendingNames;
     QVariantList m_pendingArguments;
     bool m_loaded = false;
+    bool m_dropWarned = false;
     QString m_sceneName;
     QString m_basePath;
     bool m_muted = false;

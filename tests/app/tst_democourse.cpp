@@ -73,8 +73,10 @@ QStringList scenePictures(QQuickItem *item, QStringList *broken = nullptr)
 {
     QStringList shown;
     for (QQuickItem *child : item->childItems()) {
-        const QString source
-            = child->inherits("QQuickImage") ? child->property("source").toUrl().toString() : QString();
+        // Without the query, which only tells versions of a file apart.
+        const QString source = child->inherits("QQuickImage")
+            ? child->property("source").toUrl().adjusted(QUrl::RemoveQuery).toString()
+            : QString();
         if (!source.isEmpty()) {
             shown << source;
             if (broken && child->property("status").toInt() != 1) // Image.Ready

@@ -5,10 +5,14 @@
 #include "scriptbuilder.h"
 #include "valueactions.h"
 
+#include <QTest>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
+
+#include <atomic>
+#include <memory>
 
 #ifndef KEST_TEST_WITHOUT_ACTIONS
 #include "actionregistry.h"
@@ -112,4 +116,12 @@ void registerTestActions()
     kestScriptBuilder::registerAction<TestRecord>(QStringLiteral("TestRecord"));
     kestScriptBuilder::registerAction<TestArgument>(QStringLiteral("TestArgument"));
     kestScriptBuilder::registerAction<TestStop>(QStringLiteral("TestStop"));
+}
+
+bool reachesEventLoop(QObject *object, int timeoutMs)
+{
+    auto reached = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        object, [reached] { *reached = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([reached] { return reached->load(); }, timeoutMs);
 }

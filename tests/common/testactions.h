@@ -71,3 +71,7 @@ std::unique_ptr<QThread> runOnWorker(kestObject *root);
 // Registers the probes above and the real action types (the value actions alone in tests of the
 // layers below the action library).
 void registerTestActions();
+
+// True once the thread that object lives in handles its events, within timeoutMs. A script on a
+// worker does so only inside the wait of one of its actions: this proves the wait has begun.
+bool reachesEventLoop(QObject *object, int timeoutMs = 10000);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The scene's objects as components: what an entity costs until it plays a video, objects given
 // back when a scene is left, entity videos, and course values that stay values.
+#include "mediafiles.h"
 #include "scenefixture.h"
 
 #include <QElapsedTimer>
@@ -28,7 +29,6 @@ private slots:
     void soundNamesStayValues();
 
 private:
-    QString makeVideo(const QString &name, int frames);
     int countInheriting(const Scene &scene, const char *className) const;
 
     QTemporaryDir m_dir;
@@ -54,21 +54,6 @@ void tst_SceneComponents::init()
 void tst_SceneComponents::cleanup()
 {
     QVERIFY2(scriptErrors().isEmpty(), qPrintable(scriptErrors().join(QLatin1Char('\n'))));
-}
-
-QString tst_SceneComponents::makeVideo(const QString &name, int frames)
-{
-    const QString path = m_base + name;
-    if (QFile::exists(path))
-        return path;
-    const QString pipeline
-        = QStringLiteral("videotestsrc num-buffers=%1 ! video/x-raw,width=64,height=48,framerate=30/1 "
-                         "! theoraenc ! oggmux ! filesink location=%2")
-              .arg(frames)
-              .arg(path);
-    const bool made
-        = runTool(QStringLiteral("gst-launch-1.0"), pipeline.split(QLatin1Char(' ')) << QStringLiteral("-q"));
-    return made ? path : QString();
 }
 
 int tst_SceneComponents::countInheriting(const Scene &scene, const char *className) const
@@ -154,7 +139,7 @@ void tst_SceneComponents::entityVideo()
     QFETCH(bool, stop);
     QFETCH(int, minimumMs);
 
-    if (makeVideo(QStringLiteral("clip.ogv"), 15).isEmpty())
+    if (makeVideo(m_dir.path(), QStringLiteral("clip.ogv"), 15).isEmpty())
         QSKIP("gst-launch-1.0 with theoraenc and oggmux is needed to make a test video");
     Scene scene;
     QVERIFY(scene.start(m_base));
@@ -238,15 +223,14 @@ void tst_SceneComponents::soundNamesStayValues()
     scene.view->playAudio(payload);
     QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 1);
     QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers[0].name")).toString(), payload);
-    // The file does not exist: the player reports exactly the text it was given.
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
-    QCOMPARE(finished.first().first().toString(), payload);
-    QCOMPARE(scene.eval(QStringLiteral("mycanvas.canGoOn")).toBool(), true);
     // One player, under the name the scene gave it.
     QObject *player = scene.object(QStringLiteral("qmlaudioplayer-audioplayer_0"));
     QVERIFY(player);
     QCOMPARE(player->property("name").toString(), payload);
-    scene.view->stopMedia();
+    // The file does not exist: the player reports exactly the text it was given.
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(finished.first().first().toString(), payload);
+    QCOMPARE(scene.eval(QStringLiteral("mycanvas.canGoOn")).toBool(), true);
 }
 
 QTEST_MAIN(tst_SceneComponents)

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "mediafiles.h"
 #include "scenefixture.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
+#include <QMap>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,13 +32,16 @@ private slots:
     void helpPage();
     void entityColour_data();
     void entityColour();
+    void replacedPictureShown_data();
+    void replacedPictureShown();
     void courseValuesStayInsideStrings_data();
     void courseValuesStayInsideStrings();
     void frameAnimator_data();
     void frameAnimator();
     void shufflePosition();
     void resets();
-    void shortPayloadsInTheDocument();
+    void shortPayloads_data();
+    void shortPayloads();
     void soundPlaysToTheEnd();
     void stopMediaEndsEverySound();
     void unplayableSoundReportsFinished();
@@ -45,7 +52,6 @@ private slots:
 private:
     QString makePicture(const QString &name, const QColor &color);
     QString makeSound(const QString &name, double seconds);
-    QString makeVideo(const QString &name, int frames);
 
     QTemporaryDir m_dir;
     QString m_base;
@@ -84,21 +90,6 @@ QString tst_SceneDocument::makeSound(const QString &name, double seconds)
         { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
             QStringLiteral("1"), path, QStringLiteral("synth"), QString::number(seconds), QStringLiteral("sine"),
             QStringLiteral("440") });
-    return made ? path : QString();
-}
-
-QString tst_SceneDocument::makeVideo(const QString &name, int frames)
-{
-    const QString path = m_base + name;
-    if (QFile::exists(path))
-        return path;
-    const QString pipeline
-        = QStringLiteral("videotestsrc num-buffers=%1 ! video/x-raw,width=64,height=48,framerate=30/1 "
-                         "! theoraenc ! oggmux ! filesink location=%2")
-              .arg(frames)
-              .arg(path);
-    const bool made
-        = runTool(QStringLiteral("gst-launch-1.0"), pipeline.split(QLatin1Char(' ')) << QStringLiteral("-q"));
     return made ? path : QString();
 }
 
@@ -329,6 +320,51 @@ void tst_SceneDocument::entityColour()
     QCOMPARE(image.pixelColor(50, 50).rgb(), QColor(0, 0, 255).rgb());
 }
 
+void tst_SceneDocument::replacedPictureShown_data()
+{
+    QTest::addColumn<int>("side"); // of the new picture, in pixels
+    QTest::addColumn<int>("secondsLater"); // its modification time after the old one's
+    QTest::addColumn<QColor>("shown");
+
+    QTest::newRow("other size") << 8 << 2 << QColor(Qt::blue);
+    QTest::newRow("same size, later") << 4 << 2 << QColor(Qt::blue);
+    QTest::newRow("same size and time: taken as unchanged") << 4 << 0 << QColor(Qt::red);
+}
+
+// A scene entered again after its picture file was replaced shows the new picture, by the file's
+// size or time; only a file that looks unchanged in both may come from the picture cache.
+void tst_SceneDocument::replacedPictureShown()
+{
+    QFETCH(int, side);
+    QFETCH(int, secondsLater);
+    QFETCH(QColor, shown);
+
+    // BMP: its size depends on the picture's dimensions alone, not on its colours.
+    const QString path = m_base + QStringLiteral("replaced.png");
+    const auto save = [&path](int pixels, const QColor &color) {
+        QImage image(pixels, pixels, QImage::Format_RGB32);
+        image.fill(color);
+        return image.save(path, "BMP");
+    };
+    QVERIFY(save(4, Qt::red));
+    const QDateTime time = QFileInfo(path).lastModified();
+    const QStringList entity = attrs("Name=Pic X=0 Y=0 Width=1600 Height=900 Filename=replaced.png");
+
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ entity });
+    QCOMPARE(scene.grab().pixelColor(800, 450).rgb(), QColor(Qt::red).rgb());
+    scene.view->subprojectReset();
+
+    QVERIFY(save(side, Qt::blue));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(time.addSecs(secondsLater), QFileDevice::FileModificationTime));
+    file.close();
+    scene.addEntities({ entity });
+    QCOMPARE(scene.grab().pixelColor(800, 450).rgb(), shown.rgb());
+}
+
 void tst_SceneDocument::courseValuesStayInsideStrings_data()
 {
     QTest::addColumn<QString>("name");
@@ -483,51 +519,95 @@ void tst_SceneDocument::resets()
     QCOMPARE(clicked.last().first().toString(), QString());
 }
 
-void tst_SceneDocument::shortPayloadsInTheDocument()
+void tst_SceneDocument::shortPayloads_data()
 {
+    // "bridge": the command through WebView; "scene": the call straight to the document.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<QVariant>("argument");
+    QTest::addColumn<bool>("videoEnds"); // a video without a file ends at once
+
+    const auto bridge = [](const char *function, const QString &payload) {
+        QTest::addRow("bridge %s(%s)", function, qPrintable(payload))
+            << QStringLiteral("bridge") << QString::fromLatin1(function) << QVariant(payload) << false;
+    };
+    bridge("changeEntity", QStringLiteral("A;_;X"));
+    bridge("changeEntity", QString());
+    bridge("pngAnimate", QStringLiteral("A;_;anim;_;frames.txt"));
+    bridge("videoPlayerAction", QStringLiteral("play"));
+    bridge("playVideo", QString());
+    bridge("showTextfile", QString());
+
+    const auto scene = [](const char *function, const QVariant &argument, bool videoEnds = false) {
+        QTest::addRow("scene %s(%s)", function, qPrintable(argument.toString()))
+            << QStringLiteral("scene") << QString::fromLatin1(function) << argument << videoEnds;
+    };
+    scene("changeEntity", QStringLiteral("A"));
+    scene("changeEntity", QStringLiteral("A;_;X"));
+    scene("changeEntity", QStringLiteral("Nobody;_;X;_;9"));
+    scene("changeMenuEntity", QStringLiteral("A;_;X;_;9"));
+    scene("changeEntity", QStringLiteral("A;_;X;_;abc"));
+    scene("changeEntity", QStringLiteral("A;_;Unknown;_;9"));
+    scene("shufflePosition", QStringLiteral("A"));
+    scene("shufflePosition", QString());
+    scene("actionVideoPlayer", QStringLiteral("play"));
+    scene("actionVideoPlayer", QStringLiteral("play;_;Nobody"));
+    scene("actionVideoPlayer", QStringLiteral("setsource;_;A;_;v.ogv"));
+    scene("pngAnimate", QStringLiteral("A;_;x"));
+    scene("restoreEntityPos", QStringLiteral("Nobody"));
+    scene("stopPNGAnimation", QStringLiteral("Nobody"));
+    scene("stopSpecificMedia", QStringLiteral("1"));
+    scene("batchEntityInit", QVariantList { QVariantList { QStringLiteral("short") } });
+    scene("createMenuEntity", QVariantList {});
+    scene("receivedTouchEvent", QVariantList { 1 });
+    scene("receivedTouchEventUp", QVariant());
+    scene("receivedTouchMoveEvent", QVariantList {});
+    scene("move3DEntity", QString());
+    scene("animate", QString());
+    scene("createVideoPlayer", QString());
+    scene("createBubble", QString());
+    scene("activateSceneBorder", QString());
+    scene("paused", false);
+    scene("beginVideo", QStringLiteral(";_;"), true);
+}
+
+// Payloads too short or naming nothing change nothing, whether they come through the bridge or
+// straight to the document.
+void tst_SceneDocument::shortPayloads()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, function);
+    QFETCH(QVariant, argument);
+    QFETCH(bool, videoEnds);
+
     Scene scene;
     QVERIFY(scene.start(m_base));
     scene.addEntities({ attrs("Name=A X=5 Width=10 Height=10") });
+    QVERIFY(writeFile(m_base + QStringLiteral("frames.txt"), "a.png\n"));
     QSignalSpy clicked(scene.view.get(), &WebView::clickedEntity);
     QSignalSpy video(scene.view.get(), &WebView::finishedVideoSignal);
-    const QList<QPair<const char *, QVariant>> calls {
-        { "changeEntity", QStringLiteral("A") },
-        { "changeEntity", QStringLiteral("A;_;X") },
-        { "changeEntity", QStringLiteral("Nobody;_;X;_;9") },
-        { "changeMenuEntity", QStringLiteral("A;_;X;_;9") },
-        { "changeEntity", QStringLiteral("A;_;X;_;abc") },
-        { "changeEntity", QStringLiteral("A;_;Unknown;_;9") },
-        { "shufflePosition", QStringLiteral("A") },
-        { "shufflePosition", QString() },
-        { "actionVideoPlayer", QStringLiteral("play") },
-        { "actionVideoPlayer", QStringLiteral("play;_;Nobody") },
-        { "actionVideoPlayer", QStringLiteral("setsource;_;A;_;v.ogv") },
-        { "pngAnimate", QStringLiteral("A;_;x") },
-        { "restoreEntityPos", QStringLiteral("Nobody") },
-        { "stopPNGAnimation", QStringLiteral("Nobody") },
-        { "stopSpecificMedia", QStringLiteral("1") },
-        { "batchEntityInit", QVariantList { QVariantList { QStringLiteral("short") } } },
-        { "createMenuEntity", QVariantList {} },
-        { "receivedTouchEvent", QVariantList { 1 } },
-        { "receivedTouchEventUp", QVariant() },
-        { "receivedTouchMoveEvent", QVariantList {} },
-        { "move3DEntity", QString() },
-        { "animate", QString() },
-        { "createVideoPlayer", QString() },
-        { "createBubble", QString() },
-        { "activateSceneBorder", QString() },
-        { "paused", false },
-    };
-    for (const auto &call : calls)
-        scene.call(call.first, call.second);
+    if (target == QLatin1String("scene")) {
+        scene.call(function.toLatin1().constData(), argument);
+    } else {
+        const QMap<QString, void (WebView::*)(const QString &)> commands {
+            { QStringLiteral("changeEntity"), &WebView::changeEntity },
+            { QStringLiteral("pngAnimate"), &WebView::pngAnimate },
+            { QStringLiteral("videoPlayerAction"), &WebView::videoPlayerAction },
+            { QStringLiteral("playVideo"), &WebView::playVideo },
+            { QStringLiteral("showTextfile"), &WebView::showTextfile },
+        };
+        QVERIFY(commands.contains(function));
+        (scene.view.get()->*commands.value(function))(argument.toString());
+    }
     QCOMPARE(scene.object(QStringLiteral("A"))->property("lastSetX").toDouble(), 5.0);
     QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children.length")).toInt(), 1);
     QCOMPARE(scene.eval(QStringLiteral("dynamicMenuLayer.children.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicPNGAnimationLayer.children.length")).toInt(), 0);
     QCOMPARE(scene.eval(QStringLiteral("mycanvas.ignoreUInput")).toBool(), false);
+    QVERIFY(!scene.object(QStringLiteral("helpSite"))->property("visible").toBool());
     QCOMPARE(clicked.size(), 0);
-    // A video without a file ends at once instead of leaving its script waiting.
-    scene.call("beginVideo", QStringLiteral(";_;"));
-    QCOMPARE(video.size(), 1);
+    if (videoEnds)
+        QCOMPARE(video.size(), 1);
 }
 
 void tst_SceneDocument::soundPlaysToTheEnd()
@@ -543,16 +623,23 @@ void tst_SceneDocument::soundPlaysToTheEnd()
     QElapsedTimer clock;
     clock.start();
     scene.view->playAudio(id);
-    QObject *player = scene.object(QStringLiteral("qmlaudioplayer-audioplayer_0"));
+    QPointer<QObject> player = scene.object(QStringLiteral("qmlaudioplayer-audioplayer_0"));
     QVERIFY(player);
+    // Read as the end is reported: the player is given back right after.
+    int endStatus = -1;
+    connect(scene.view.get(), &WebView::finishedAudioSignal, player.data(),
+        [&endStatus, &player] { endStatus = player->property("status").toInt(); });
     QVERIFY(finished.wait(10000));
     QVERIFY2(clock.elapsed() >= 250, "finished before the sound could have played");
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().first().toString(), id);
-    // It ended at the end of the media, not by an error.
-    QCOMPARE(player->property("status").toInt(), 7);
-    QCOMPARE(player->property("active").toBool(), false);
-    QTest::qWait(200);
+    // It ended at the end of the media, not by an error, and its player with its decoder is gone.
+    QCOMPARE(endStatus, 7);
+    QTRY_VERIFY(player.isNull());
+    QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("dynamicAudioLayer.children.length")).toInt(), 0);
+    // A stop afterwards finds nothing to report.
+    scene.view->stopMedia();
     QCOMPARE(finished.size(), 1);
 }
 
@@ -581,7 +668,8 @@ void tst_SceneDocument::stopMediaEndsEverySound()
     QCOMPARE(finished.size(), 2);
     QCOMPARE(QStringList({ finished.at(0).first().toString(), finished.at(1).first().toString() }), ids);
     QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
-    QTest::qWait(300);
+    // Once the players are gone, nothing is left that could report a second time.
+    QTRY_COMPARE(scene.eval(QStringLiteral("dynamicAudioLayer.children.length")).toInt(), 0);
     QCOMPARE(finished.size(), 2);
 }
 
@@ -606,7 +694,9 @@ void tst_SceneDocument::unplayableSoundReportsFinished()
     QStringList expected = ids;
     expected.sort();
     QCOMPARE(reported, expected);
-    // Stopping later does not report them a second time.
+    // Their players are given back without waiting for a stop, which then reports nothing.
+    QTRY_COMPARE(scene.eval(QStringLiteral("dynamicAudioLayer.children.length")).toInt(), 0);
+    QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
     scene.view->stopMedia();
     QCOMPARE(finished.size(), 3);
 }
@@ -634,7 +724,7 @@ void tst_SceneDocument::muteReachesEveryPlayer()
 
 void tst_SceneDocument::videoEndsWithFinishedVideo()
 {
-    const QString video = makeVideo(QStringLiteral("clip.ogv"), 15);
+    const QString video = makeVideo(m_dir.path(), QStringLiteral("clip.ogv"), 15);
     if (video.isEmpty())
         QSKIP("gst-launch-1.0 with theoraenc and oggmux is needed to make a test video");
     Scene scene;
@@ -656,7 +746,7 @@ void tst_SceneDocument::videoEndsWithFinishedVideo()
 
 void tst_SceneDocument::stopMediaEndsVideo()
 {
-    const QString video = makeVideo(QStringLiteral("long.ogv"), 600);
+    const QString video = makeVideo(m_dir.path(), QStringLiteral("long.ogv"), 600);
     if (video.isEmpty())
         QSKIP("gst-launch-1.0 with theoraenc and oggmux is needed to make a test video");
     Scene scene;
@@ -666,10 +756,13 @@ void tst_SceneDocument::stopMediaEndsVideo()
     QTRY_COMPARE_WITH_TIMEOUT(
         scene.eval(QStringLiteral("dynamicVideoLayer.children[0].playbackState")).toInt(), 1, 10000);
     QCOMPARE(finished.size(), 0);
+    QPointer<QObject> player = scene.eval(QStringLiteral("dynamicVideoLayer.children[0]")).value<QObject *>();
+    QVERIFY(player);
     scene.view->stopMedia();
     QCOMPARE(finished.size(), 1);
     QCOMPARE(scene.eval(QStringLiteral("dynamicVideoLayer.children.length")).toInt(), 0);
-    QTest::qWait(200);
+    // Once the player is gone, nothing is left that could report a second time.
+    QTRY_VERIFY(player.isNull());
     QCOMPARE(finished.size(), 1);
 }
 
