@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 build=${KEST_FUZZ_BUILD_DIR:-build-fuzz}
-harnesses=(projectdocument textexpansion catalogue coursescanner variablesfile)
+harnesses=(projectdocument textexpansion catalogue coursescanner variablesfile smtpreply)
 [ -n "${KEST_FUZZ_HARNESS:-}" ] && harnesses=("$KEST_FUZZ_HARNESS")
 
 # A few seconds per input, the memory of a small machine, and inputs as big as a course server
@@ -83,6 +83,7 @@ seeds_for() {
         mapfile -t variables < <(find tests/data demo/course -name variables_win.txt | sort)
         copy_seeds "$dir" tests/data/variables/* "${variables[@]}"
         ;;
+    smtpreply) copy_seeds "$dir" fuzz/seeds/smtpreply/* ;;
     esac
 }
 
@@ -90,6 +91,7 @@ dict_for() {
     case $1 in
     textexpansion) echo fuzz/dict/expression.dict ;;
     variablesfile) echo fuzz/dict/ini.dict ;;
+    smtpreply) echo fuzz/dict/smtp.dict ;;
     *) echo fuzz/dict/xml.dict ;;
     esac
 }
