@@ -300,6 +300,8 @@ void Kestora::installCourse()
         m_kestApp->setProjectPath(m_courseFolder);
     });
     m_installer->installAndMerge(m_courseTitle, progressWindow());
+    // The installer knows whether a file failed; its warning's wording is for the learner.
+    m_downloadError = m_installer->downloadError();
     if (!m_installer->mainProjectFile().isEmpty())
         m_mainProjectFile = m_installer->mainProjectFile();
     if (!m_installer->variablesFilePath().isEmpty())
@@ -376,8 +378,6 @@ void Kestora::activateApp()
 void Kestora::warningAusgabe(QString text)
 {
     logLine(QStringLiteral("Warning ausgabe: ") + text);
-    if (text.contains(QLatin1String("Error downloading file:")))
-        m_downloadError = true;
     QMessageBox::warning(nullptr, QString(), QStringLiteral("Ausgabe: ") + text, QMessageBox::Ok);
 }
 
