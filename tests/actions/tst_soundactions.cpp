@@ -339,7 +339,8 @@ void tst_SoundActions::recordingRefused()
 void tst_SoundActions::recording()
 {
     if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
-        QSKIP("needs the sound server of tools/sound-server.sh");
+        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
+              "prints");
     const QString path = user(QStringLiteral("rec/voice.wav"));
     writeFile(path, "earlier recording");
     const auto root = buildRegistered(call("RecordSound", QStringLiteral("rec\\voice.wav|0")));
@@ -412,7 +413,8 @@ void tst_SoundActions::recordingWithoutMicrophone()
 void tst_SoundActions::recordingBesideHoverStoppedByClick()
 {
     if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
-        QSKIP("needs the sound server of tools/sound-server.sh");
+        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
+              "prints");
     QDomDocument doc;
     QVERIFY(doc.setContent(QStringLiteral("<Scripts><Code>Record<ActionList>")
         + call("RecordSound", QStringLiteral("voice.wav|0"))
@@ -443,7 +445,8 @@ void tst_SoundActions::recordingBesideHoverStoppedByClick()
 void tst_SoundActions::speech()
 {
     if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
-        QSKIP("needs the sound server of tools/sound-server.sh");
+        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
+              "prints");
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
     QSKIP("the speech engine takes minutes to learn its voices under a sanitizer");
 #endif

@@ -613,7 +613,8 @@ void tst_SceneDocument::shortPayloads()
 void tst_SceneDocument::soundPlaysToTheEnd()
 {
     if (!soundServerReachable())
-        QSKIP("No sound server: start one with tools/sound-server.sh and export what it prints");
+        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
+              "prints");
     const QString wav = makeSound(QStringLiteral("short.wav"), 0.3);
     QVERIFY2(!wav.isEmpty(), "sox could not make a WAV file");
     Scene scene;
@@ -646,7 +647,8 @@ void tst_SceneDocument::soundPlaysToTheEnd()
 void tst_SceneDocument::stopMediaEndsEverySound()
 {
     if (!soundServerReachable())
-        QSKIP("No sound server: start one with tools/sound-server.sh and export what it prints");
+        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
+              "prints");
     const QString wav = makeSound(QStringLiteral("long.wav"), 20);
     QVERIFY2(!wav.isEmpty(), "sox could not make a WAV file");
     Scene scene;
