@@ -9,6 +9,7 @@
 #include "logcapture.h"
 #include "testactions.h"
 #include "testclock.h"
+#include "testfiles.h"
 #include "variablestore.h"
 
 #include <QDataStream>
@@ -33,14 +34,6 @@ QString call(const char *action, const QString &args)
     for (const QString &text : args.split(QLatin1Char('|'), QString::SkipEmptyParts))
         body += QStringLiteral("<Number>") + text.toHtmlEscaped() + QStringLiteral("</Number>");
     return body + QStringLiteral("</") + QLatin1String(action) + QLatin1Char('>');
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 // The fixed part of a 44-byte WAV header (PCM, mono, 16 kHz, 16 bit), and whether its two sizes
