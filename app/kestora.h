@@ -8,20 +8,21 @@
 
 #include <memory>
 
-class CourseInstaller;
 class QApplication;
 class kestApplication;
 class kestEventFilter;
 class kestProject;
+class kestStartup;
+struct kestStartupOutcome;
 
 namespace Ui {
 class KestoraClass;
 }
 
-// The player's main window. Its constructor runs the whole start-up: user folder and settings
-// file, start-up variables, course choice, installation, and the load of the course's main
-// project document, whose scene it then shows for the rest of the run. With a course path (a
-// course folder or its main project document) it runs that course instead, without the server.
+// The player's main window. Its constructor runs the start-up and shows its outcome: the load of
+// the course's main project document, whose scene it then shows for the rest of the run, or the
+// reason the start ends. With a course path (a course folder or its main project document) it
+// runs that course instead, without the server.
 class Kestora : public QMainWindow
 {
     Q_OBJECT
@@ -32,14 +33,18 @@ public:
 
     Q_INVOKABLE kestProject *getProject() const { return m_project; }
 
-    bool isOnline() const { return m_online; }
-    bool downloadError() const { return m_downloadError; }
+    bool isOnline() const;
+    bool downloadError() const;
     bool isPaused() const { return m_paused; }
-    QString userFolder() const { return m_userFolder; }
-    QString courseFolder() const { return m_courseFolder; }
-    QString mainProjectFile() const { return m_mainProjectFile; }
-    QString courseTitle() const { return m_courseTitle; }
-    QString languageCode() const { return m_languageCode; }
+    QString userFolder() const;
+    QString courseFolder() const;
+    QString mainProjectFile() const;
+    QString courseTitle() const;
+    QString languageCode() const;
+    // The start ends at once, before the event loop runs, with this exit status: the caller need
+    // not show the window. Otherwise the window quits by itself when the start found no course.
+    bool quitsAtOnce() const { return m_quitsAtOnce; }
+    int exitStatus() const { return m_exitStatus; }
     // Made on first use: its large picture would cost every start, and most starts show none.
     KestProgress *progressWindow();
 
@@ -64,18 +69,10 @@ private:
     // F2: the scene's announcements are read aloud, or no longer; kept in the settings file.
     void toggleSelfVoicing();
     void announce(const QString &text);
-    void prepareUserFolder();
-    bool checkConnection();
-    bool openLocalCourse(const QString &path);
-    void chooseCourse();
-    void installCourse();
-    [[noreturn]] void quitAfterCatalogueFailure();
-    void rememberChoice();
+    void showOutcome(const kestStartupOutcome &outcome);
     void startCourse();
 
     std::unique_ptr<KestProgress> m_progress;
-    bool m_downloadError = false;
-    QString m_variablesFilePath;
     qint64 m_lastBackPress = 0; // kestClock::now() of the last Back press
     QApplication *m_application;
     std::unique_ptr<Ui::KestoraClass> m_ui;
@@ -85,13 +82,7 @@ private:
     bool m_touching = false; // between a touch begin and the next touch end
     bool m_selfVoicing = false;
     std::unique_ptr<kestEventFilter> m_eventFilter;
-    CourseInstaller *m_installer = nullptr; // child of the window: late part downloads still land
-
-    // Start-up state.
-    bool m_online = false;
-    QString m_userFolder;
-    QString m_courseFolder;
-    QString m_mainProjectFile;
-    QString m_courseTitle;
-    QString m_languageCode;
+    std::unique_ptr<kestStartup> m_startup; // kept: the course's folders are its answers
+    bool m_quitsAtOnce = false;
+    int m_exitStatus = 0;
 };

@@ -40,6 +40,9 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         Kestora window(&application, nullptr, {}, coursePath);
+        // A start the learner quit, or one that failed, shows no window.
+        if (window.quitsAtOnce())
+            return window.exitStatus();
         window.showMaximized();
         result = application.exec();
     }

@@ -84,6 +84,7 @@ private slots:
     void offlineCourseInUserFolder();
     void rememberedCourse();
     void debugMarkerAsksEveryTime();
+    void quitInCourseDialog();
     void brokenInputs_data();
     void brokenInputs();
     void settingsAsTyped_data();
@@ -275,6 +276,22 @@ void tst_Startup::debugMarkerAsksEveryTime()
     start();
     QCOMPARE(m_window->languageCode(), QStringLiteral("lat"));
     QVERIFY(!m_window->getProject()->webView());
+}
+
+void tst_Startup::quitInCourseDialog()
+{
+    copyFile(data("catalogue.xml"), userFolder() + QStringLiteral("tavelo.xml"));
+    const QByteArray settings = "[User]\ndefaultLoadCourse=###debug###\n";
+    writeFile(userFolder() + QStringLiteral("Tavelo.ini"), settings);
+    m_chooseLanguage = [](KestSelect *dialog) { dialog->on_pushButtonexit_clicked(); };
+    m_window = std::make_unique<Kestora>(qApp);
+    QCOMPARE(m_dialogsSeen, 1);
+    QVERIFY(m_window->quitsAtOnce());
+    QCOMPARE(m_window->exitStatus(), 0);
+    QVERIFY(!m_window->getProject()->webView());
+    QCOMPARE(readFile(userFolder() + QStringLiteral("Tavelo.ini")), settings);
+    // The process carries on to a clean end: a running event loop ends at once with that status.
+    QCOMPARE(runApplication(10000), 0);
 }
 
 void tst_Startup::brokenInputs_data()
