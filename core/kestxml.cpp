@@ -51,6 +51,11 @@ void appendEscaped(QString &out, const QStringRef &value, bool attribute)
     int plain = 0;
     while (plain < size) {
         const ushort c = data[plain].unicode();
+        // Every character that may want escaping lies at or below '>'.
+        if (c > '>') {
+            ++plain;
+            continue;
+        }
         if (c == '<' || c == '&' || c == '>' || c == '\r' || (attribute && (c == '"' || c == '\n' || c == '\t')))
             break;
         ++plain;
@@ -93,7 +98,9 @@ public:
             beginChild(false);
             m_out += QLatin1Char('<');
             m_out.append(reader.qualifiedName());
-            for (const QXmlStreamAttribute &attribute : reader.attributes()) {
+            // Held const: a range-for over the returned (non-const) vector would detach and copy it.
+            const QXmlStreamAttributes attributes = reader.attributes();
+            for (const QXmlStreamAttribute &attribute : attributes) {
                 m_out += QLatin1Char(' ');
                 m_out.append(attribute.qualifiedName());
                 m_out += QLatin1String("=\"");
