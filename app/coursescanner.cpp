@@ -181,9 +181,15 @@ QStringList CourseScanner::collectProjectReferences(
     const int length = text.size();
 
     // Takes one found name: appends it and, for text and list files, reads it as a list file.
+    // Documents name the same files many times over: a name once found inside the course folder
+    // is not resolved again (refused names are, so that each one is still logged).
+    QSet<QString> staysInside;
     const auto take = [&](const QString &name, bool listFile) {
-        if (refused(courseFolder, name))
-            return;
+        if (!staysInside.contains(name)) {
+            if (refused(courseFolder, name))
+                return;
+            staysInside.insert(name);
+        }
         list << name;
         if (listFile)
             scanListFile(courseFolder, name, list, partAddress);
@@ -191,6 +197,10 @@ QStringList CourseScanner::collectProjectReferences(
 
     int listTaken = -1; // where the comma list taken last begins: each list is taken once
     for (int i = 0; i <= length - 6; ++i) {
+        // Every extension begins with '.' or 'h': a cheap test that passes over most characters.
+        const ushort first = data[i].unicode();
+        if (first != '.' && first != 'h')
+            continue;
         const QChar delimiter = data[i + 4];
         const bool comma = delimiter == QLatin1Char(',');
         const bool elementEnd = delimiter == QLatin1Char('<');

@@ -6,6 +6,9 @@
 #include <QVector>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <limits>
+
 namespace kestXml {
 
 namespace {
@@ -41,39 +44,100 @@ template <typename Visit> bool readAll(QIODevice *device, QString *errorText, in
     return true;
 }
 
+// The layout's output: a handful of characters per call, written through a raw pointer because
+// QString's out-of-line appends cost more than the characters they copy.
+class TextSink
+{
+public:
+    explicit TextSink(int capacity)
+    {
+        m_text.resize(qMax(capacity, 64));
+        m_data = m_text.data();
+    }
+
+    void put(QChar c)
+    {
+        if (m_size == m_text.size())
+            grow(1);
+        m_data[m_size++] = c;
+    }
+    void put(QLatin1Char c) { put(QChar(c)); }
+    void put(const QChar *data, int size)
+    {
+        if (size > m_text.size() - m_size)
+            grow(size);
+        std::copy(data, data + size, m_data + m_size);
+        m_size += size;
+    }
+    void put(const QStringRef &text) { put(text.constData(), text.size()); }
+    void put(QLatin1String text)
+    {
+        if (text.size() > m_text.size() - m_size)
+            grow(text.size());
+        for (const char c : text)
+            m_data[m_size++] = QLatin1Char(c);
+    }
+
+    QString take()
+    {
+        m_text.resize(m_size);
+        return std::move(m_text);
+    }
+
+private:
+    void grow(int more)
+    {
+        const qint64 wanted = qMax(qint64(m_text.size()) * 2, qint64(m_size) + more);
+        const qint64 limit = std::numeric_limits<int>::max() / int(sizeof(QChar)) - 64;
+        if (qint64(m_size) + more > limit)
+            qBadAlloc();
+        m_text.resize(int(qMin(wanted, limit)));
+        m_data = m_text.data();
+    }
+
+    QString m_text;
+    QChar *m_data = nullptr;
+    int m_size = 0;
+};
+
 // Appends value with the DOM's escaping: in text '<', '&' and the '>' of "]]>", and carriage
 // returns; in attribute values also '"' and the line ends and tabs that would otherwise be
 // normalised away. Most values need none, and are appended whole.
-void appendEscaped(QString &out, const QStringRef &value, bool attribute)
+void appendEscaped(TextSink &out, const QStringRef &value, bool attribute)
 {
     const QChar *data = value.constData();
     const int size = value.size();
     int plain = 0;
     while (plain < size) {
         const ushort c = data[plain].unicode();
+        // Every character that may want escaping lies at or below '>'.
+        if (c > '>') {
+            ++plain;
+            continue;
+        }
         if (c == '<' || c == '&' || c == '>' || c == '\r' || (attribute && (c == '"' || c == '\n' || c == '\t')))
             break;
         ++plain;
     }
-    out.append(data, plain);
+    out.put(data, plain);
     for (int i = plain; i < size; ++i) {
         const QChar c = data[i];
         if (c == QLatin1Char('<'))
-            out += QLatin1String("&lt;");
+            out.put(QLatin1String("&lt;"));
         else if (c == QLatin1Char('&'))
-            out += QLatin1String("&amp;");
+            out.put(QLatin1String("&amp;"));
         else if (c == QLatin1Char('>') && i >= 2 && data[i - 1] == QLatin1Char(']') && data[i - 2] == QLatin1Char(']'))
-            out += QLatin1String("&gt;");
+            out.put(QLatin1String("&gt;"));
         else if (attribute && c == QLatin1Char('"'))
-            out += QLatin1String("&quot;");
+            out.put(QLatin1String("&quot;"));
         else if (c == QLatin1Char('\r'))
-            out += QLatin1String("&#xd;");
+            out.put(QLatin1String("&#xd;"));
         else if (attribute && c == QLatin1Char('\n'))
-            out += QLatin1String("&#xa;");
+            out.put(QLatin1String("&#xa;"));
         else if (attribute && c == QLatin1Char('\t'))
-            out += QLatin1String("&#x9;");
+            out.put(QLatin1String("&#x9;"));
         else
-            out += c;
+            out.put(c);
     }
 }
 
@@ -82,7 +146,7 @@ void appendEscaped(QString &out, const QStringRef &value, bool attribute)
 class DomLayout
 {
 public:
-    explicit DomLayout(QString &out)
+    explicit DomLayout(TextSink &out)
         : m_out(out)
     { }
 
@@ -91,14 +155,16 @@ public:
         switch (token) {
         case QXmlStreamReader::StartElement: {
             beginChild(false);
-            m_out += QLatin1Char('<');
-            m_out.append(reader.qualifiedName());
-            for (const QXmlStreamAttribute &attribute : reader.attributes()) {
-                m_out += QLatin1Char(' ');
-                m_out.append(attribute.qualifiedName());
-                m_out += QLatin1String("=\"");
+            m_out.put(QLatin1Char('<'));
+            m_out.put(reader.qualifiedName());
+            // Held const: a range-for over the returned (non-const) vector would detach and copy it.
+            const QXmlStreamAttributes attributes = reader.attributes();
+            for (const QXmlStreamAttribute &attribute : attributes) {
+                m_out.put(QLatin1Char(' '));
+                m_out.put(attribute.qualifiedName());
+                m_out.put(QLatin1String("=\""));
                 appendEscaped(m_out, attribute.value(), true);
-                m_out += QLatin1Char('"');
+                m_out.put(QLatin1Char('"'));
             }
             m_stack.append({ int(m_stack.size()), true, false });
             break;
@@ -106,14 +172,14 @@ public:
         case QXmlStreamReader::EndElement: {
             const Frame frame = m_stack.takeLast();
             if (frame.open) {
-                m_out += QLatin1String("/>");
+                m_out.put(QLatin1String("/>"));
             } else {
                 flushNewline();
                 if (!frame.lastText)
                     indent(frame.depth);
-                m_out += QLatin1String("</");
-                m_out.append(reader.qualifiedName());
-                m_out += QLatin1Char('>');
+                m_out.put(QLatin1String("</"));
+                m_out.put(reader.qualifiedName());
+                m_out.put(QLatin1Char('>'));
             }
             m_newline = true;
             break;
@@ -123,20 +189,20 @@ public:
                 break;
             beginChild(true);
             if (reader.isCDATA()) {
-                m_out += QLatin1String("<![CDATA[");
-                m_out.append(reader.text());
-                m_out += QLatin1String("]]>");
+                m_out.put(QLatin1String("<![CDATA["));
+                m_out.put(reader.text());
+                m_out.put(QLatin1String("]]>"));
             } else {
                 appendEscaped(m_out, reader.text(), false);
             }
             break;
         case QXmlStreamReader::Comment:
             beginChild(false);
-            m_out += QLatin1String("<!--");
-            m_out.append(reader.text());
+            m_out.put(QLatin1String("<!--"));
+            m_out.put(reader.text());
             if (reader.text().endsWith(QLatin1Char('-')))
-                m_out += QLatin1Char(' ');
-            m_out += QLatin1String("-->");
+                m_out.put(QLatin1Char(' '));
+            m_out.put(QLatin1String("-->"));
             m_newline = true;
             break;
         case QXmlStreamReader::EndDocument:
@@ -161,7 +227,7 @@ private:
         if (!m_stack.isEmpty()) {
             Frame &parent = m_stack.last();
             if (parent.open) {
-                m_out += text ? QLatin1String(">") : QLatin1String(">\n");
+                m_out.put(text ? QLatin1String(">") : QLatin1String(">\n"));
                 parent.open = false;
             }
             afterText = parent.lastText;
@@ -179,17 +245,17 @@ private:
     void flushNewline()
     {
         if (m_newline)
-            m_out += QLatin1Char('\n');
+            m_out.put(QLatin1Char('\n'));
         m_newline = false;
     }
 
     void indent(int depth)
     {
         for (int i = 0; i < depth; ++i)
-            m_out += QLatin1Char(' ');
+            m_out.put(QLatin1Char(' '));
     }
 
-    QString &m_out;
+    TextSink &m_out;
     QVector<Frame> m_stack;
     bool m_newline = false;
 };
@@ -219,15 +285,14 @@ bool parse(QIODevice *device, QDomDocument &doc, QString *errorText, int maxDept
 
 bool serialise(QIODevice *device, QString &text, QString *errorText, int maxDepth)
 {
-    QString out;
-    out.reserve(int(qMin<qint64>(device->size(), 1 << 28)));
+    TextSink out(int(qMin<qint64>(device->size(), 1 << 28)));
     DomLayout layout(out);
     if (!readAll(
             device, errorText, maxDepth, [&layout](const QXmlStreamReader &reader, QXmlStreamReader::TokenType token) {
                 layout.token(reader, token);
             }))
         return false;
-    text = out;
+    text = out.take();
     return true;
 }
 
