@@ -283,20 +283,25 @@ screenshot 12-help
 click 1430 160 # the help page's cross
 sleep 1
 
+# The player, told to quit by the course, ends within 10 s with status 0.
+expect_quit() {
+    for _ in $(seq 100); do
+        kill -0 "$player_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$player_pid" 2>/dev/null && fail "the player did not quit from its Quit button"
+    local status=0
+    wait "$player_pid" || status=$?
+    player_pid=""
+    [ "$status" -eq 0 ] || fail "the player ended with status $status"
+}
+
 click 105 50 # Home: the welcome scene sends a returning learner on
 wait_for_scenes $((seen + 2)) "Welcome back scene"
 screenshot 13-welcome-back
 
 click 1495 50 # Quit
-for _ in $(seq 100); do
-    kill -0 "$player_pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$player_pid" 2>/dev/null && fail "the player did not quit from its Quit button"
-status=0
-wait "$player_pid" || status=$?
-player_pid=""
-[ "$status" -eq 0 ] || fail "the player ended with status $status"
+expect_quit
 
 # ---- The same course with the keyboard alone ----------------------------------------------
 # A second run, as the returning learner: no pointer at all. Tab moves the focus ring, Enter
@@ -364,15 +369,7 @@ wait_for_scenes $((seen + 1)) "All done scene"
 screenshot 15-keys-all-done
 echo "  read aloud for the learner: $(count_log "Self-voicing says: ") texts"
 press MenuQuit
-for _ in $(seq 100); do
-    kill -0 "$player_pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$player_pid" 2>/dev/null && fail "the player did not quit from its Quit button"
-status=0
-wait "$player_pid" || status=$?
-player_pid=""
-[ "$status" -eq 0 ] || fail "the player ended with status $status"
+expect_quit
 
 echo "What the course kept in its settings file ($home/Documents/Tavelo/Tavelo.ini):"
 sed 's/^/  /' "$home/Documents/Tavelo/Tavelo.ini"
