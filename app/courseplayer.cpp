@@ -7,13 +7,13 @@
 #include "kestora.h"
 #include "kestpaths.h"
 #include "kestproject.h"
+#include "keststartup.h"
 #include "kestthread.h"
 #include "variablestore.h"
 #include "webview.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -192,19 +192,6 @@ private:
     QElapsedTimer m_sinceChange;
 };
 
-bool copyFolder(const QString &from, const QString &to)
-{
-    QDirIterator files(from, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString source = files.next();
-        const QString copy = to + QLatin1Char('/') + QDir(from).relativeFilePath(source);
-        QFile::remove(copy);
-        if (!QDir().mkpath(QFileInfo(copy).absolutePath()) || !QFile::copy(source, copy))
-            return false;
-    }
-    return true;
-}
-
 bool Player::start(const QString &courseFolder, const QString &mainDocument, QString *error)
 {
     kestRegisterActions();
@@ -219,7 +206,7 @@ bool Player::start(const QString &courseFolder, const QString &mainDocument, QSt
     // As start-up leaves it for a course kept in the user folder, without the network: the
     // course is copied there, so recordings and settings land beside it as for a learner.
     QDir().mkpath(m_userFolder);
-    if (!copyFolder(courseFolder, m_userFolder)) {
+    if (!kestCopyFolder(courseFolder, m_userFolder, false)) {
         *error = QStringLiteral("cannot copy the course into the user folder ") + m_userFolder;
         return false;
     }

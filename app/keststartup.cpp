@@ -172,17 +172,10 @@ bool kestStartup::openLocalCourse(const QString &path)
     // are never overwritten.
     if (!QFileInfo(folder).isWritable()) {
         const QString target = m_userFolder + QFileInfo(folder).fileName();
-        QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            const QString source = files.next();
-            const QString to = QDir(target).filePath(QDir(folder).relativeFilePath(source));
-            if (QFileInfo::exists(to))
-                continue;
-            if (!QDir().mkpath(QFileInfo(to).absolutePath()) || !QFile::copy(source, to)) {
-                qCWarning(lcApp).noquote() << QStringLiteral("Cannot copy the course to %1").arg(to);
-                return false;
-            }
-            QFile(to).setPermissions(QFile(to).permissions() | QFileDevice::WriteOwner);
+        QString failed;
+        if (!kestCopyFolder(folder, target, true, &failed)) {
+            qCWarning(lcApp).noquote() << QStringLiteral("Cannot copy the course to %1").arg(failed);
+            return false;
         }
         folder = target;
     }
@@ -257,4 +250,25 @@ void kestStartup::setCourseFolder(const QString &folder)
     m_courseFolder = folder;
     assignVariable(QStringLiteral("USERPATH"), m_courseFolder);
     m_application.setProjectPath(m_courseFolder);
+}
+
+bool kestCopyFolder(const QString &from, const QString &to, bool keepExisting, QString *failedCopy)
+{
+    QDirIterator files(from, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString source = files.next();
+        const QString copy = QDir(to).filePath(QDir(from).relativeFilePath(source));
+        if (QFileInfo::exists(copy)) {
+            if (keepExisting)
+                continue;
+            QFile::remove(copy);
+        }
+        if (!QDir().mkpath(QFileInfo(copy).absolutePath()) || !QFile::copy(source, copy)) {
+            if (failedCopy)
+                *failedCopy = copy;
+            return false;
+        }
+        QFile(copy).setPermissions(QFile(copy).permissions() | QFileDevice::WriteOwner);
+    }
+    return true;
 }

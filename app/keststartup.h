@@ -21,6 +21,11 @@ struct kestStartupOutcome
     int lingerMs = 0; // how long the window stays up before the quit
 };
 
+// Copies every file below from into to, making folders as needed. With keepExisting a file that
+// is already there is left as it is (a learner's own copy); otherwise it is replaced. The copies
+// can be written to. False, with the failing copy in failedCopy, when one cannot be made.
+bool kestCopyFolder(const QString &from, const QString &to, bool keepExisting, QString *failedCopy = nullptr);
+
 // The player's start-up: user folder and settings file, start-up variables, the connectivity
 // probe, the catalogues, the course choice and its installation. With a course path (a course
 // folder or its main project document) it opens that course instead, without the server. It only
