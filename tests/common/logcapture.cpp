@@ -4,33 +4,51 @@
 std::atomic<LogCapture *> LogCapture::s_active { nullptr };
 
 LogCapture::LogCapture()
+    : m_outer(s_active.load())
 {
+    // Inside another capture, the handler passes messages on to what was there before the outermost.
+    const QtMessageHandler previous = qInstallMessageHandler(&LogCapture::handler);
+    m_previous = m_outer ? m_outer->m_previous : previous;
     s_active = this;
-    m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(m_previous);
-    s_active = nullptr;
+    s_active = m_outer;
+    if (!m_outer)
+        qInstallMessageHandler(m_previous);
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (LogCapture *capture = s_active) {
-        {
-            QMutexLocker locker(&capture->m_lock);
-            capture->m_messages.append(message);
-        }
-        if (capture->m_previous)
-            capture->m_previous(type, context, message);
-    }
+    LogCapture *capture = s_active;
+    if (!capture)
+        return;
+    const QtMessageHandler previous = capture->m_previous;
+    for (; capture; capture = capture->m_outer)
+        capture->record(type, message);
+    if (previous)
+        previous(type, context, message);
+}
+
+void LogCapture::record(QtMsgType type, const QString &message)
+{
+    QMutexLocker locker(&m_lock);
+    m_messages.append(message);
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        m_warnings.append(message);
 }
 
 QStringList LogCapture::messages() const
 {
     QMutexLocker locker(&m_lock);
     return m_messages;
+}
+
+QStringList LogCapture::warnings() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_warnings;
 }
 
 int LogCapture::count(const QString &message) const
@@ -54,4 +72,5 @@ void LogCapture::clear()
 {
     QMutexLocker locker(&m_lock);
     m_messages.clear();
+    m_warnings.clear();
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <memory>
 
+class QSignalSpy;
 class QThread;
 
 // Appends its element text to a process-wide journal when executed; returns the text.
@@ -50,11 +51,20 @@ QStringList lines(const char *text);
 
 // A literal argument: Number hands its text over untouched.
 QString literal(const QString &text);
-// The element of an action whose arguments are the given literal texts.
-QString call(const QString &action, const QStringList &args);
+// The element of an action whose arguments are the given texts, each in an argumentType element
+// (Number hands its text over untouched, Text expands it).
+QString call(const QString &action, const QStringList &args, const char *argumentType = "Number");
+// The same with the literal texts written "a|b|c"; "-" stands for an empty text.
+QString call(const char *action, const QString &args);
+QString call(const char *action, const char *args);
+
+// "command<separator>payload" for each command that spy on gsSendEvent saw.
+QStringList commands(const QSignalSpy &spy, QChar separator = QLatin1Char(':'));
 
 // Returns once target's thread has handled every event posted to target before the call: what
-// was queued there meanwhile has happened (or, for a quit, has been seen).
+// was queued there meanwhile has happened (or, for a quit, has been seen). A script on a worker
+// handles its events only inside the wait of one of its actions: for an object of such a script
+// this proves the wait has begun.
 bool drainEvents(QObject *target, int timeoutMs = 10000);
 
 // The tree of a script whose Code body is the given XML text; nullptr when it builds none.
@@ -71,7 +81,3 @@ std::unique_ptr<QThread> runOnWorker(kestObject *root);
 // Registers the probes above and the real action types (the value actions alone in tests of the
 // layers below the action library).
 void registerTestActions();
-
-// True once the thread that object lives in handles its events, within timeoutMs. A script on a
-// worker does so only inside the wait of one of its actions: this proves the wait has begun.
-bool reachesEventLoop(QObject *object, int timeoutMs = 10000);

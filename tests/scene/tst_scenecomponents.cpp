@@ -40,11 +40,8 @@ void tst_SceneComponents::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_base = m_dir.path() + QLatin1Char('/');
-    for (const QString &name : { QStringLiteral("a.png"), QStringLiteral("b.png") }) {
-        QImage picture(4, 4, QImage::Format_RGB32);
-        picture.fill(Qt::white);
-        QVERIFY(picture.save(m_base + name));
-    }
+    for (const QString &name : { QStringLiteral("a.png"), QStringLiteral("b.png") })
+        QVERIFY(!makePicture(m_dir.path(), name, Qt::white).isEmpty());
 }
 
 void tst_SceneComponents::init()
