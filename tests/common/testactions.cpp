@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testactions.h"
 
+#include "kestbranchmanager.h"
 #include "kestscheduler.h"
 #include "scriptbuilder.h"
 #include "valueactions.h"
 
+#include <QDomDocument>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
@@ -96,6 +98,28 @@ std::unique_ptr<kestObject> buildBody(const QString &body)
     if (!doc.setContent(QStringLiteral("<Code>") + body + QStringLiteral("</Code>")))
         return nullptr;
     return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(doc.documentElement()));
+}
+
+kestBranchManager *branchManager(
+    QObject *owner, const QString &name, const QString &body, QList<QDomDocument> &documents)
+{
+    QDomDocument doc;
+    if (!doc.setContent(QStringLiteral("<Code>") + name + body + QStringLiteral("</Code>")))
+        qFatal("bad script %s", qPrintable(body));
+    documents << doc;
+    return new kestBranchManager(owner, doc.documentElement(), name);
+}
+
+kestApplication::ProcedureSource procedureSource(const QDomDocument &procedures)
+{
+    return [procedures](const QString &name) -> std::unique_ptr<kestObject> {
+        for (QDomElement c = procedures.documentElement().firstChildElement(); !c.isNull();
+             c = c.nextSiblingElement()) {
+            if (c.firstChild().nodeValue().trimmed() == name)
+                return kestScriptBuilder::buildScript(c);
+        }
+        return nullptr;
+    };
 }
 
 std::unique_ptr<QThread> runOnWorker(kestObject *root)

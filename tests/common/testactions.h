@@ -2,13 +2,16 @@
 // Probe actions for tests: they make the effect of a script visible.
 #pragma once
 
+#include "kestapplication.h"
 #include "kestobject.h"
 
 #include <QMutex>
 #include <QStringList>
 #include <memory>
 
+class QDomDocument;
 class QSignalSpy;
+class kestBranchManager;
 class QThread;
 
 // Appends its element text to a process-wide journal when executed; returns the text.
@@ -73,6 +76,15 @@ std::unique_ptr<kestObject> buildBody(const QString &body);
 std::unique_ptr<kestObject> buildRegistered(const QString &body, bool registered = true);
 // Nothing registered as running any more.
 void clearRunning();
+
+// A branch manager of the script "<Code>name body</Code>" for owner. The manager builds from the
+// document whenever it runs: documents keeps it as long as the test needs the manager.
+kestBranchManager *branchManager(
+    QObject *owner, const QString &name, const QString &body, QList<QDomDocument> &documents);
+
+// The procedures of CallProcedure: each Code element of procedures, found by the script name that
+// leads it.
+kestApplication::ProcedureSource procedureSource(const QDomDocument &procedures);
 
 // Runs the tree on a new worker thread that owns it meanwhile, as the engine does, and hands it
 // back to the calling thread at the end so that it can be deleted there.

@@ -338,11 +338,7 @@ void tst_Engine::cleanup()
 kestBranchManager *tst_Engine::manager(const QString &name, const QString &list, QObject *owner, bool inList)
 {
     const QString body = inList ? "<ActionList>"_q + list + "</ActionList>"_q : list;
-    QDomDocument doc;
-    if (!doc.setContent("<Code>"_q + name + body + "</Code>"_q))
-        qFatal("bad script %s", qPrintable(body));
-    m_documents << doc;
-    return new kestBranchManager(owner ? owner : m_owner.get(), doc.documentElement(), name);
+    return branchManager(owner ? owner : m_owner.get(), name, body, m_documents);
 }
 
 void tst_Engine::priorityOutcomes_data()
