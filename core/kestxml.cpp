@@ -3,7 +3,6 @@
 
 #include <QDomDocument>
 #include <QIODevice>
-#include <QVector>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -54,18 +53,26 @@ public:
     {
         m_text.resize(qMax(capacity, 64));
         m_data = m_text.data();
+        m_capacity = m_text.size();
     }
 
     void put(QChar c)
     {
-        if (m_size == m_text.size())
+        if (m_size == m_capacity)
             grow(1);
         m_data[m_size++] = c;
+    }
+    void fill(QChar c, int count)
+    {
+        if (count > m_capacity - m_size)
+            grow(count);
+        std::fill_n(m_data + m_size, count, c);
+        m_size += count;
     }
     void put(QLatin1Char c) { put(QChar(c)); }
     void put(const QChar *data, int size)
     {
-        if (size > m_text.size() - m_size)
+        if (size > m_capacity - m_size)
             grow(size);
         std::copy(data, data + size, m_data + m_size);
         m_size += size;
@@ -73,10 +80,15 @@ public:
     void put(const QStringRef &text) { put(text.constData(), text.size()); }
     void put(QLatin1String text)
     {
-        if (text.size() > m_text.size() - m_size)
-            grow(text.size());
-        for (const char c : text)
-            m_data[m_size++] = QLatin1Char(c);
+        const int size = text.size();
+        if (size > m_capacity - m_size)
+            grow(size);
+        // Indexed from a local pointer, so that the compiler widens many bytes at once.
+        const char *in = text.data();
+        QChar *out = m_data + m_size;
+        for (int i = 0; i < size; ++i)
+            out[i] = QLatin1Char(in[i]);
+        m_size += size;
     }
 
     QString take()
@@ -94,11 +106,13 @@ private:
             qBadAlloc();
         m_text.resize(int(qMin(wanted, limit)));
         m_data = m_text.data();
+        m_capacity = m_text.size();
     }
 
     QString m_text;
     QChar *m_data = nullptr;
     int m_size = 0;
+    int m_capacity = 0;
 };
 
 // Appends value with the DOM's escaping: in text '<', '&' and the '>' of "]]>", and carriage
@@ -154,7 +168,7 @@ public:
         beginChild(false);
         m_out.put(QLatin1Char('<'));
         m_out.put(name);
-        m_stack.append({ int(m_stack.size()), true, false });
+        m_stack.push_back({ int(m_stack.size()), true, false });
     }
     template <typename Name> void attribute(const Name &name, const QChar *value, int size)
     {
@@ -166,7 +180,8 @@ public:
     }
     template <typename Name> void endElement(const Name &name)
     {
-        const Frame frame = m_stack.takeLast();
+        const Frame frame = m_stack.back();
+        m_stack.pop_back();
         if (frame.open) {
             m_out.put(QLatin1String("/>"));
         } else {
@@ -178,6 +193,20 @@ public:
             m_out.put(QLatin1Char('>'));
         }
         m_newline = true;
+    }
+    // Attribute values and text that need no escaping, as they stand in a plain document.
+    template <typename Name> void attribute(const Name &name, QLatin1String value)
+    {
+        m_out.put(QLatin1Char(' '));
+        m_out.put(name);
+        m_out.put(QLatin1String("=\""));
+        m_out.put(value);
+        m_out.put(QLatin1Char('"'));
+    }
+    void characters(QLatin1String text)
+    {
+        beginChild(true);
+        m_out.put(text);
     }
     // Text the reader took for white space alone (literal spaces and line ends) is dropped.
     void characters(const QChar *text, int size, bool whitespace)
@@ -249,8 +278,8 @@ private:
     void beginChild(bool text)
     {
         bool afterText = false;
-        if (!m_stack.isEmpty()) {
-            Frame &parent = m_stack.last();
+        if (!m_stack.empty()) {
+            Frame &parent = m_stack.back();
             if (parent.open) {
                 m_out.put(text ? QLatin1String(">") : QLatin1String(">\n"));
                 parent.open = false;
@@ -264,7 +293,7 @@ private:
         }
         flushNewline();
         if (!afterText)
-            indent(m_stack.size());
+            indent(int(m_stack.size()));
     }
 
     void flushNewline()
@@ -274,16 +303,46 @@ private:
         m_newline = false;
     }
 
-    void indent(int depth)
-    {
-        for (int i = 0; i < depth; ++i)
-            m_out.put(QLatin1Char(' '));
-    }
+    void indent(int depth) { m_out.fill(QLatin1Char(' '), depth); }
 
     TextSink &m_out;
-    QVector<Frame> m_stack;
+    std::vector<Frame> m_stack;
     bool m_newline = false;
 };
+
+// What a byte may be where no decoding, normalising or escaping is needed.
+enum ByteClass : uchar {
+    SimpleText = 1, // printable ASCII but '<', '&' and '>'; tab and line feed
+    SimpleValue = 2, // printable ASCII but '<', '&', '>' and the quotes
+    Space = 4, // the stream reader's white space
+    NameStart = 8, // what begins a name here: ASCII letters and '_'
+    NameChar = 16, // what continues it: also digits, '.' and '-'
+};
+struct ByteClasses
+{
+    uchar of[256] = {};
+    constexpr ByteClasses()
+    {
+        for (int c = 0x20; c < 0x7f; ++c) {
+            const bool markup = c == '<' || c == '&' || c == '>';
+            of[c] = uchar((markup ? 0 : SimpleText) | (markup || c == '"' || c == '\'' ? 0 : SimpleValue));
+        }
+        of[int('\t')] = SimpleText | Space;
+        of[int('\n')] = SimpleText | Space;
+        of[int('\r')] = Space;
+        of[int(' ')] |= Space;
+        for (int c = 0; c < 26; ++c) {
+            of['a' + c] |= NameStart | NameChar;
+            of['A' + c] |= NameStart | NameChar;
+        }
+        of[int('_')] |= NameStart | NameChar;
+        for (int c = '0'; c <= '9'; ++c)
+            of[c] |= NameChar;
+        of[int('.')] |= NameChar;
+        of[int('-')] |= NameChar;
+    }
+};
+constexpr ByteClasses Classes {};
 
 // The plain XML that the course tools write, read straight from its UTF-8 bytes: elements,
 // attributes, text with the predefined entities and character references, comments. The stream
@@ -310,13 +369,8 @@ public:
             return false;
         while (m_p < m_end) {
             if (*m_p != '<') {
-                bool whitespace = true;
-                if (!text(whitespace))
+                if (!text())
                     return false;
-                // Outside the root element nothing but white space may stand.
-                if (m_open.empty() && !whitespace)
-                    return false;
-                m_layout.characters(m_chars.data(), int(m_chars.size()), whitespace);
                 continue;
             }
             if (++m_p == m_end)
@@ -342,9 +396,6 @@ public:
     }
 
 private:
-    static bool nameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-    static bool nameChar(char c) { return nameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
-
     // Characters taken here: the ones XML allows, less the C1 controls, DEL and the
     // non-characters, whose handling is left to the stream reader.
     static bool plainCharacter(uint c)
@@ -403,9 +454,9 @@ private:
     bool name(QLatin1String &out)
     {
         const char *start = m_p;
-        if (m_p == m_end || !nameStart(*m_p))
+        if (m_p == m_end || !(Classes.of[uchar(*m_p)] & NameStart))
             return false;
-        while (++m_p < m_end && nameChar(*m_p)) { }
+        while (++m_p < m_end && (Classes.of[uchar(*m_p)] & NameChar)) { }
         out = QLatin1String(start, int(m_p - start));
         return true;
     }
@@ -491,10 +542,35 @@ private:
         return false;
     }
 
-    // Element text up to the next '<' into m_chars, line ends normalised; whitespace stays true
-    // only for literal spaces, tabs and line ends (the stream reader's white space).
-    bool text(bool &whitespace)
+    // Element text up to the next '<', handed to the layout. The stream reader takes text for
+    // white space only when it holds literal spaces, tabs and line ends alone.
+    bool text()
     {
+        const char *start = m_p;
+        bool whitespace = true;
+        for (; m_p < m_end && (Classes.of[uchar(*m_p)] & SimpleText); ++m_p) {
+            if (!(Classes.of[uchar(*m_p)] & Space))
+                whitespace = false;
+        }
+        if (m_p == m_end || *m_p == '<') {
+            if (!whitespace)
+                m_layout.characters(QLatin1String(start, int(m_p - start)));
+            // Outside the root element nothing but white space may stand.
+            return whitespace || !m_open.empty();
+        }
+        m_p = start;
+        if (!decodeText(whitespace))
+            return false;
+        if (m_open.empty() && !whitespace)
+            return false;
+        m_layout.characters(m_chars.data(), int(m_chars.size()), whitespace);
+        return true;
+    }
+
+    // Text with references, line ends to normalise or characters beyond ASCII into m_chars.
+    bool decodeText(bool &whitespace)
+    {
+        whitespace = true;
         m_chars.clear();
         while (m_p < m_end) {
             const uchar c = uchar(*m_p);
@@ -525,11 +601,28 @@ private:
         return true;
     }
 
-    // An attribute value at m_p (its opening quote) into m_chars, white space normalised to
-    // spaces as XML wants it.
-    bool attributeValue()
+    // An attribute value at m_p (its opening quote), handed to the layout.
+    bool attributeValue(QLatin1String name)
     {
         const char quote = *m_p++;
+        const char *start = m_p;
+        while (m_p < m_end && (Classes.of[uchar(*m_p)] & SimpleValue))
+            ++m_p;
+        if (m_p < m_end && *m_p == quote) {
+            m_layout.attribute(name, QLatin1String(start, int(m_p - start)));
+            ++m_p;
+            return true;
+        }
+        m_p = start;
+        if (!decodeValue(quote))
+            return false;
+        m_layout.attribute(name, m_chars.data(), int(m_chars.size()));
+        return true;
+    }
+
+    // The rest of an attribute value into m_chars, white space normalised to spaces as XML wants it.
+    bool decodeValue(char quote)
+    {
         m_chars.clear();
         while (m_p < m_end) {
             const uchar c = uchar(*m_p);
@@ -587,7 +680,8 @@ private:
             if (!spaced || !name(attribute))
                 return false;
             // Names beginning with "xml" are reserved; the stream reader decides about them.
-            if (attribute.size() >= 3 && qstrnicmp(attribute.data(), "xml", 3) == 0)
+            const char *a = attribute.data();
+            if (attribute.size() >= 3 && (a[0] | 0x20) == 'x' && (a[1] | 0x20) == 'm' && (a[2] | 0x20) == 'l')
                 return false;
             if (std::find(m_attributes.begin(), m_attributes.end(), attribute) != m_attributes.end())
                 return false;
@@ -597,9 +691,8 @@ private:
                 return false;
             ++m_p;
             skipSpace();
-            if (m_p == m_end || (*m_p != '"' && *m_p != '\'') || !attributeValue())
+            if (m_p == m_end || (*m_p != '"' && *m_p != '\'') || !attributeValue(attribute))
                 return false;
-            m_layout.attribute(attribute, m_chars.data(), int(m_chars.size()));
         }
     }
 
