@@ -553,10 +553,11 @@ private:
                 whitespace = false;
         }
         if (m_p == m_end || *m_p == '<') {
-            if (!whitespace)
-                m_layout.characters(QLatin1String(start, int(m_p - start)));
             // Outside the root element nothing but white space may stand.
-            return whitespace || !m_open.empty();
+            if (whitespace || m_open.empty())
+                return whitespace;
+            m_layout.characters(QLatin1String(start, int(m_p - start)));
+            return true;
         }
         m_p = start;
         if (!decodeText(whitespace))
