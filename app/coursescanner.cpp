@@ -198,12 +198,14 @@ QStringList CourseScanner::collectProjectReferences(
     // is not resolved again (refused names are, so that each one is still logged).
     QSet<QString> staysInside;
     const auto take = [&](const QString &name, bool listFile) {
-        if (!staysInside.contains(name)) {
+        QSet<QString>::const_iterator known = staysInside.constFind(name);
+        if (known == staysInside.cend()) {
             if (refused(courseFolder, name))
                 return;
-            staysInside.insert(name);
+            known = staysInside.insert(name);
         }
-        list << name;
+        // The set's copy, so that the list holds one string per file however often it is named.
+        list << *known;
         if (listFile)
             scanListFile(courseFolder, name, list, partAddress);
     };

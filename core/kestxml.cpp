@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace kestXml {
@@ -348,25 +349,31 @@ constexpr ByteClasses Classes {};
 // attributes, text with the predefined entities and character references, comments. The stream
 // reader spends most of a scan on generality such documents never use. Whatever lies outside
 // that subset (other encodings, a byte order mark, prefixes, CDATA, processing instructions,
-// document types, characters that are rare and doubtful) and whatever is wrong makes read()
-// give up, and the caller reads the document again with the stream reader, which accepts or
-// refuses it as it always did. So this reader only has to be right about what it accepts: a
-// well-formed document no deeper than the limit, laid out as the stream reader's tokens are.
+// document types, characters that are rare and doubtful) and whatever is wrong makes it give up, and the caller reads
+// the document again with the stream reader, which accepts or refuses it as it always did. So this reader only has to
+// be right about what it accepts: a well-formed document no deeper than the limit, laid out as the stream reader's
+// tokens are.
 class PlainReader
 {
 public:
-    PlainReader(const QByteArray &bytes, DomLayout &layout, int maxDepth)
-        : m_begin(bytes.constData())
-        , m_p(bytes.constData())
-        , m_end(bytes.constData() + bytes.size())
-        , m_layout(layout)
+    PlainReader(DomLayout &layout, int maxDepth)
+        : m_layout(layout)
         , m_maxDepth(maxDepth)
     { }
 
-    bool read()
+    // Reads the next piece of the document, which must end where the document does or just
+    // before a '<' (so that no name, reference, character or text is cut: a comment may be,
+    // and is then given up on). False when the reader gives up.
+    bool read(const char *begin, const char *end)
     {
-        if (!declaration())
-            return false;
+        m_begin = begin;
+        m_p = begin;
+        m_end = end;
+        if (!m_started) {
+            m_started = true;
+            if (!declaration())
+                return false;
+        }
         while (m_p < m_end) {
             if (*m_p != '<') {
                 if (!text())
@@ -389,6 +396,12 @@ public:
                 return false;
             }
         }
+        return true;
+    }
+
+    // After the last piece: false unless the document was whole.
+    bool finish()
+    {
         if (!m_rootClosed)
             return false;
         m_layout.endDocument();
@@ -554,7 +567,7 @@ private:
         }
         if (m_p == m_end || *m_p == '<') {
             // Outside the root element nothing but white space may stand.
-            if (whitespace || m_open.empty())
+            if (whitespace || m_openStarts.empty())
                 return whitespace;
             m_layout.characters(QLatin1String(start, int(m_p - start)));
             return true;
@@ -562,7 +575,7 @@ private:
         m_p = start;
         if (!decodeText(whitespace))
             return false;
-        if (m_open.empty() && !whitespace)
+        if (m_openStarts.empty() && !whitespace)
             return false;
         m_layout.characters(m_chars.data(), int(m_chars.size()), whitespace);
         return true;
@@ -656,7 +669,7 @@ private:
     bool startTag()
     {
         QLatin1String tag;
-        if (m_rootClosed || !name(tag) || int(m_open.size()) >= m_maxDepth)
+        if (m_rootClosed || !name(tag) || int(m_openStarts.size()) >= m_maxDepth)
             return false;
         m_layout.startElement(tag);
         m_attributes.clear();
@@ -666,7 +679,8 @@ private:
                 return false;
             if (*m_p == '>') {
                 ++m_p;
-                m_open.push_back(tag);
+                m_openStarts.push_back(int(m_openNames.size()));
+                m_openNames.append(tag.data(), size_t(tag.size()));
                 return true;
             }
             if (*m_p == '/') {
@@ -674,7 +688,7 @@ private:
                     return false;
                 m_p += 2;
                 m_layout.endElement(tag);
-                m_rootClosed = m_open.empty();
+                m_rootClosed = m_openStarts.empty();
                 return true;
             }
             QLatin1String attribute;
@@ -704,12 +718,16 @@ private:
         if (!name(tag))
             return false;
         skipSpace();
-        if (m_p == m_end || *m_p != '>' || m_open.empty() || m_open.back() != tag)
+        if (m_p == m_end || *m_p != '>' || m_openStarts.empty())
+            return false;
+        const int open = m_openStarts.back();
+        if (QLatin1String(m_openNames.data() + open, int(m_openNames.size()) - open) != tag)
             return false;
         ++m_p;
-        m_open.pop_back();
+        m_openStarts.pop_back();
+        m_openNames.resize(size_t(open));
         m_layout.endElement(tag);
-        m_rootClosed = m_open.empty();
+        m_rootClosed = m_openStarts.empty();
         return true;
     }
 
@@ -740,16 +758,50 @@ private:
         return false;
     }
 
-    const char *const m_begin;
-    const char *m_p;
-    const char *const m_end;
+    const char *m_begin = nullptr; // the piece being read
+    const char *m_p = nullptr;
+    const char *m_end = nullptr;
     DomLayout &m_layout;
     const int m_maxDepth;
-    std::vector<QLatin1String> m_open; // names of the open elements, innermost last
+    bool m_started = false;
+    // The names of the open elements, innermost last, copied: their pieces are gone.
+    std::string m_openNames;
+    std::vector<int> m_openStarts;
     std::vector<QLatin1String> m_attributes; // of the start tag being read
     std::vector<QChar> m_chars; // the text, attribute value or comment being read
     bool m_rootClosed = false;
 };
+
+// The next size bytes of device laid out by the plain reader, read in blocks of blockSize (each
+// cut before its last '<'), so that the bytes in memory stay few beside the text.
+bool layoutPlain(QIODevice *device, qint64 size, QString &text, int maxDepth, int blockSize = 1 << 18)
+{
+    // The layout is about a tenth longer than a course document.
+    TextSink out(int(size + size / 4));
+    DomLayout layout(out);
+    PlainReader reader(layout, maxDepth);
+    QByteArray buffer;
+    qint64 left = size;
+    while (left > 0) {
+        const int kept = buffer.size();
+        const int wanted = int(qMin<qint64>(left, blockSize));
+        buffer.resize(kept + wanted);
+        if (device->read(buffer.data() + kept, wanted) != wanted)
+            return false;
+        left -= wanted;
+        const int cut = left > 0 ? buffer.lastIndexOf('<') : buffer.size();
+        // No '<' to cut before yet: the piece goes on in the next block.
+        if (cut <= 0)
+            continue;
+        if (!reader.read(buffer.constData(), buffer.constData() + cut))
+            return false;
+        buffer.remove(0, cut);
+    }
+    if (!buffer.isEmpty() || !reader.finish())
+        return false;
+    text = out.take();
+    return true;
+}
 
 } // namespace
 
@@ -778,19 +830,12 @@ bool serialise(QIODevice *device, QString &text, QString *errorText, int maxDept
 {
     const qint64 start = device->pos();
     const qint64 size = device->size() - start;
-    // Most documents are plain: read whole and laid out straight from their bytes. The rest are
-    // read again below. The layout is about a tenth longer than a course document.
+    // Most documents are plain and laid out straight from their bytes; the rest are read again
+    // below.
     constexpr qint64 PlainLimit = 1 << 26;
     if (!device->isSequential() && size > 0 && size <= PlainLimit) {
-        const QByteArray bytes = device->read(size);
-        if (bytes.size() == size) {
-            TextSink out(int(size + size / 4));
-            DomLayout layout(out);
-            if (PlainReader(bytes, layout, maxDepth).read()) {
-                text = out.take();
-                return true;
-            }
-        }
+        if (layoutPlain(device, size, text, maxDepth))
+            return true;
         if (!device->seek(start)) {
             if (errorText)
                 *errorText = QStringLiteral("cannot read the document again: %1").arg(device->errorString());

@@ -75,6 +75,10 @@ void tst_KestXml::serialiseAsStreamReader_data()
                            << depth << true;
     QTest::newRow("CDATA, instruction, prefix, byte order mark")
         << QByteArray("\xef\xbb\xbf<P><![CDATA[<x>]]><?pi x?><x:y xmlns:x=\"u\"/></P>") << depth << true;
+    QTest::newRow("longer than one read") << "<P>"
+            + QByteArray("<E a=\"p\\1.png\" b='&amp;'>t\r\n&lt;<S>s.mp3,\xc3\xa9.wav</S><!-- c --></E>\n")
+                  .repeated(20000)
+            + "</P>" << depth << true;
     QTest::newRow("nested to the limit") << nest(4) << 4 << true;
     QTest::newRow("nested past the limit") << nest(5) << 4 << false;
     QTest::newRow("empty element past the limit") << QByteArray("<a><a><a/></a></a>") << 2 << false;
