@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What entities and menu buttons share: a box with a colour, a picture and a text, kept in the
 // scene's 1600 x 900 frame (lastSetX .. lastSetH) and mapped to its parent by resizeProperly().
-// The text size follows the scene's width by itself.
+// A scene entry makes a hundred of these at once, so a box holds no bindings: the scene gives
+// it its place, picture and text size when it makes it, and the functions below keep them (and
+// what a screen reader is told) in step as they change.
 import QtQuick 2.12
 import "SceneValues.js" as Values
 
@@ -25,38 +27,33 @@ Rectangle {
 
     // For keyboard and screen-reader users (see describeEntities of the scene): whether the
     // runtime runs its scripts (StateActive), whether a press does something, whether it has
-    // hover or drop scripts, its Alt text, and whether it was picked up to be dropped.
+    // hover or drop scripts, its Alt text, and whether it was picked up to be dropped. Whoever
+    // changes one of them calls updateAccess().
     property bool keyActive: true
     property bool clickable: false
     property bool scripted: false
     property bool draggable: false
     property string altText: ""
     property bool pickedUp: false
-    readonly property string accessibleName: altText !== "" ? altText
-        : (boxText.text !== "" ? boxText.text : Values.readableFileName(boxImage.source))
+    // The Alt text, else the text, else the picture's file name; kept by updateAccess().
+    property string accessibleName: ""
+    // Whether the box has its accessible object (see updateAccess()).
+    property bool accessMade: false
 
-    Accessible.role: clickable ? Accessible.Button : Accessible.Graphic
-    Accessible.name: accessibleName
-    Accessible.description: draggable ? "draggable" : ""
-    Accessible.focusable: true
-    // Bands and backgrounds with nothing to say and nothing to do are not read out.
-    Accessible.ignored: accessibleName === "" && !clickable && !scripted
-    Accessible.selectable: draggable
-    Accessible.selected: pickedUp
-    Accessible.onPressAction: if (scene) scene.keyPressItem(box)
-
-    // The picture's file address; what is loaded is pictureUrl() of it.
+    // The picture's file address, and what is loaded: pictureUrl() of the scene of it.
     property url imageSource: ""
+    property alias picture: boxImage.source
     property alias label: boxText.text
     property alias labelColor: boxText.color
     property alias textSize: boxText.textSize
+    // textSize at the scene's width; resizeProperly() keeps it.
+    property alias labelPixelSize: boxText.font.pixelSize
 
     Image {
         id: boxImage
         anchors.fill: parent
         z: 4
         asynchronous: false
-        source: box.pictureUrl(box.imageSource)
     }
 
     Text {
@@ -67,8 +64,6 @@ Rectangle {
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         wrapMode: Text.WordWrap
-        // Set at creation, so the text is laid out once, at its size.
-        font.pixelSize: Math.max(1, textSize / 1600 * (box.scene ? box.scene.width : 0))
     }
 
     // objectName;_;z when (xi, yi) lies strictly inside and the box takes touches, else "".
@@ -88,6 +83,36 @@ Rectangle {
         y = lastSetY / 900 * ph;
         width = lastSetW / 1600 * pw;
         height = lastSetH / 900 * ph;
+        var pixels = Values.textPixels(boxText.textSize, pw);
+        if (boxText.font.pixelSize !== pixels)
+            boxText.font.pixelSize = pixels;
+    }
+
+    // The accessible object serves assistive tools alone: it is made only while one listens
+    // (the scene's accessActive), and a box that is neither named nor does anything gets none
+    // (the same as an ignored one).
+    function updateAccess() {
+        accessibleName = altText !== "" ? altText
+            : (boxText.text !== "" ? boxText.text : Values.readableFileName(boxImage.source));
+        if (!scene || !scene.accessActive)
+            return;
+        var silent = accessibleName === "" && !clickable && !scripted;
+        if (silent && !accessMade)
+            return;
+        if (!accessMade) {
+            accessMade = true;
+            Accessible.focusable = true;
+            Accessible.pressAction.connect(function () {
+                if (scene)
+                    scene.keyPressItem(box);
+            });
+        }
+        Accessible.role = clickable ? Accessible.Button : Accessible.Graphic;
+        Accessible.name = accessibleName;
+        Accessible.description = draggable ? "draggable" : "";
+        Accessible.ignored = silent;
+        Accessible.selectable = draggable;
+        Accessible.selected = pickedUp;
     }
 
     function setOpacity(value) {
@@ -103,21 +128,18 @@ Rectangle {
     function changeW(myw) { lastSetW = Values.toNumber(myw, lastSetW); resizeProperly(); }
     function changeH(myh) { lastSetH = Values.toNumber(myh, lastSetH); resizeProperly(); }
     function changeColor(col) { color = col; }
-    // The address with the file's size and time (see kestScenePictures): pictures are cached by
-    // address, so a replaced file gets a new one.
-    function pictureUrl(url) {
-        if (String(url) === "" || typeof scenePictures === "undefined")
-            return url;
-        return scenePictures.stamped(url);
-    }
     function changeFilename(fn) {
         // Looked at on every change: the file may have been replaced since the last one.
         if (String(fn) !== "")
-            boxImage.source = pictureUrl(Values.fileUrl(fn));
+            boxImage.source = scene ? scene.pictureUrl(Values.fileUrl(fn)) : Values.fileUrl(fn);
         else if (emptyImageClears)
             boxImage.source = "";
+        updateAccess();
     }
-    function changeText(value) { boxText.text = value; }
+    function changeText(value) {
+        boxText.text = value;
+        updateAccess();
+    }
     function changeTextcolor(value) { boxText.color = value; }
     function changeTextsize(value) {
         boxText.textSize = Values.toNumber(value, boxText.textSize);

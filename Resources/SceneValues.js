@@ -22,6 +22,11 @@ function toNumber(value, fallback) {
     return isFinite(n) ? n : fallback;
 }
 
+// A text size of the 1600-wide frame in pixels of a scene that wide, at least one.
+function textPixels(size, sceneWidth) {
+    return Math.max(1, Math.floor(size / 1600 * sceneWidth));
+}
+
 function isColor(value) {
     try {
         return Qt.colorEqual(value, value);

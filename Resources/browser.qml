@@ -59,6 +59,19 @@ Item {
         readonly property bool audioMuted: mainview.audioMuted
 
         readonly property string noValue: Values.noValue
+        // Whether an assistive tool listens (the bridge keeps it): only then do the boxes
+        // make and keep their accessible objects.
+        property bool accessActive: false
+        onAccessActiveChanged: {
+            var layers = [dynamicMenuLayer, dynamicEntityLayer];
+            for (var l = 0; l < layers.length; ++l) {
+                for (var i = 0; i < layers[l].children.length; ++i)
+                    layers[l].children[i].updateAccess();
+            }
+        }
+        // Access details told before their entities are made (see describeEntities), by
+        // layer and name.
+        property var pendingAccess: ({})
 
         // Keyboard input: the entity or menu button with the focus ring, and the entity picked
         // up to be dropped somewhere else.
@@ -176,6 +189,7 @@ Item {
         }
 
         Component { id: entityComponent; SceneEntity {} }
+        Component { id: entityVideoComponent; SceneEntityVideo {} }
         Component { id: menuButtonComponent; SceneMenuButton {} }
         Component { id: soundComponent; SceneSound {} }
         Component { id: videoComponent; SceneVideo {} }
@@ -263,6 +277,7 @@ Item {
             dragEnt = undefined;
             fingerDownPos = [-1, -1];
             videoIsPlaying = false;
+            pendingAccess = {};
             console.log("QML subproject reset end!");
             finishedReset();
         }
@@ -298,6 +313,7 @@ Item {
                     dynamicEntityLayer.children[j].resizeProperly();
             } finally {
                 ignoreUInput = keepIgnore;
+                pendingAccess = {};
             }
             console.log("batchEntityInit end");
         }
@@ -312,6 +328,59 @@ Item {
             createQmlMenuEntity(msg);
         }
 
+        // The address under which a picture file is loaded (see kestScenePictures).
+        function pictureUrl(url) {
+            if (String(url) === "" || typeof scenePictures === "undefined")
+                return url;
+            return scenePictures.stamped(url);
+        }
+
+        // The properties of a new box: only those that differ from a box's defaults, since
+        // each costs its share of a scene entry of a hundred. Its size and text are there when
+        // it is made, so that the text is laid out once; its place follows in resizeProperly().
+        // f: name, colour, X, Y, Width, Height, Z, file address, text, text colour, text size.
+        function boxProperties(layer, menu, f) {
+            var props = {
+                scene: mycanvas,
+                objectName: f.name,
+                color: f.color,
+                lastSetX: f.x,
+                lastSetY: f.y,
+                lastSetW: f.w,
+                lastSetH: f.h,
+                realX: f.x,
+                realY: f.y,
+                z: f.z,
+                width: f.w / 1600 * layer.width,
+                height: f.h / 900 * layer.height
+            };
+            if (f.file !== "") {
+                props.imageSource = f.file;
+                props.picture = pictureUrl(f.file);
+            }
+            if (f.text !== "") {
+                props.label = f.text;
+                props.labelPixelSize = Values.textPixels(f.textSize, layer.width);
+            }
+            if (f.textColor !== "black")
+                props.labelColor = f.textColor;
+            if (f.textSize !== 24)
+                props.textSize = f.textSize;
+            var key = menu + ":" + f.name;
+            var info = pendingAccess[key];
+            if (info !== undefined) {
+                if (info.alt !== undefined && String(info.alt) !== "")
+                    props.altText = String(info.alt);
+                if (info.active !== true)
+                    props.keyActive = false;
+                if (info.clickable === true)
+                    props.clickable = true;
+                if (info.scripted === true)
+                    props.scripted = true;
+            }
+            return props;
+        }
+
         function createQmlEntity(opts) {
             if (!opts || opts.length < 23) {
                 console.log("createQmlEntity: incomplete option list");
@@ -322,25 +391,31 @@ Item {
             var name = String(opts[9]);
             var file = stValue(opts[13], "");
             console.log("QML CREATE " + name + "!");
-            var ent = makeObject(entityComponent, dynamicEntityLayer, {
-                scene: mycanvas,
-                objectName: name,
+            var props = boxProperties(dynamicEntityLayer, 0, {
+                name: name,
                 color: col,
-                lastSetX: Values.toNumber(opts[0], 0),
-                lastSetY: Values.toNumber(opts[1], 0),
-                lastSetW: Values.toNumber(opts[6], 0),
-                lastSetH: Values.toNumber(opts[7], 0),
-                realX: Values.toNumber(opts[0], 0),
-                realY: Values.toNumber(opts[1], 0),
-                dragDrop: String(stValue(opts[15], "false")).toLowerCase(),
-                shouldDropRestore: String(stValue(opts[22], "false")).toLowerCase(),
+                x: Values.toNumber(opts[0], 0),
+                y: Values.toNumber(opts[1], 0),
+                w: Values.toNumber(opts[6], 0),
+                h: Values.toNumber(opts[7], 0),
                 z: Values.toNumber(opts[2], 0),
-                imageSource: file === "" ? "" : Values.fileUrl(file),
-                label: String(stValue(opts[16], "")),
-                labelColor: Values.textColor(opts[19]),
+                file: file === "" ? "" : Values.fileUrl(file),
+                text: String(stValue(opts[16], "")),
+                textColor: Values.textColor(opts[19]),
                 textSize: Values.toNumber(stValue(opts[20], "24"), 24)
             });
-            // Sized by batchEntityInit, its only caller, once all are there.
+            var dragDrop = String(stValue(opts[15], "false")).toLowerCase();
+            if (dragDrop !== "false") {
+                props.dragDrop = dragDrop;
+                props.draggable = dragDrop === "true";
+            }
+            var dropRestore = String(stValue(opts[22], "false")).toLowerCase();
+            if (dropRestore !== "false")
+                props.shouldDropRestore = dropRestore;
+            // Placed by batchEntityInit, its only caller, once all are there.
+            var ent = makeObject(entityComponent, dynamicEntityLayer, props);
+            if (ent)
+                ent.updateAccess();
             return ent;
         }
 
@@ -363,24 +438,23 @@ Item {
                 console.log("createQmlMenubutton: incomplete fields");
                 return null;
             }
-            var button = makeObject(menuButtonComponent, dynamicMenuLayer, {
-                scene: mycanvas,
-                objectName: f[0],
+            var button = makeObject(menuButtonComponent, dynamicMenuLayer, boxProperties(dynamicMenuLayer, 1, {
+                name: f[0],
                 color: Values.entityColor(f[10]),
-                lastSetX: Values.toNumber(f[1], 0),
-                lastSetY: Values.toNumber(f[2], 0),
-                lastSetW: Values.toNumber(f[3], 0),
-                lastSetH: Values.toNumber(f[4], 0),
-                realX: Values.toNumber(f[1], 0),
-                realY: Values.toNumber(f[2], 0),
+                x: Values.toNumber(f[1], 0),
+                y: Values.toNumber(f[2], 0),
+                w: Values.toNumber(f[3], 0),
+                h: Values.toNumber(f[4], 0),
                 z: Values.toNumber(f[11], 200),
-                imageSource: f[5] === "" ? "" : Values.fileUrl(f[5]),
-                label: f[6],
-                labelColor: Values.textColor(f[7]),
+                file: f[5] === "" ? "" : Values.fileUrl(f[5]),
+                text: f[6],
+                textColor: Values.textColor(f[7]),
                 textSize: Values.toNumber(f[8], 24)
-            });
-            if (button)
+            }));
+            if (button) {
                 button.resizeProperly();
+                button.updateAccess();
+            }
             return button;
         }
 
@@ -402,12 +476,16 @@ Item {
             }
             for (var i = 0; i < infos.length; ++i) {
                 var info = infos[i];
-                var named = boxes[(info.menu ? 1 : 0) + ":" + info.name] || [];
+                var key = (info.menu ? 1 : 0) + ":" + info.name;
+                var named = boxes[key] || [];
+                // The bridge tells a scene's entities before it makes them.
+                pendingAccess[key] = info;
                 for (var j = 0; j < named.length; ++j) {
                     named[j].altText = String(info.alt === undefined ? "" : info.alt);
                     named[j].keyActive = info.active === true;
                     named[j].clickable = info.clickable === true;
                     named[j].scripted = info.scripted === true;
+                    named[j].updateAccess();
                 }
             }
         }
@@ -528,6 +606,8 @@ Item {
         }
 
         function stopSceneVideos() { Media.stopSceneVideos(); }
+        function entityVideoEnded(ent) { Media.entityVideoEnded(ent); }
+        function entityVideoFailed(ent) { Media.entityVideoFailed(ent); }
 
         function stopMedia(p) {
             console.log("stop media");
