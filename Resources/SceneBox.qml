@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What entities and menu buttons share: a box with a colour, a picture and a text, kept in the
 // scene's 1600 x 900 frame (lastSetX .. lastSetH) and mapped to its parent by resizeProperly().
-// A scene entry makes a hundred of these at once, so a box holds no bindings: the scene gives
-// it its place, picture and text size when it makes it, and the functions below keep them (and
-// what a screen reader is told) in step as they change.
+// A scene entry makes a hundred of these at once, so a box holds no bindings and few functions:
+// the scene gives it its place, picture and text size when it makes it, and SceneBoxes.js
+// changes them, calling resizeProperly() and updateAccess() to keep the rest in step.
 import QtQuick 2.12
 import "SceneValues.js" as Values
 
@@ -16,7 +16,7 @@ Rectangle {
     property real lastSetY: 0
     property real lastSetW: 0
     property real lastSetH: 0
-    // The position restoreEntPos() goes back to; changeX and changeY move it along.
+    // The position restoreEntPos() (SceneBoxes.js) goes back to; changeX and changeY move it.
     property real realX: 0
     property real realY: 0
     property string clickActive: "true"
@@ -113,36 +113,5 @@ Rectangle {
         Accessible.ignored = silent;
         Accessible.selectable = draggable;
         Accessible.selected = pickedUp;
-    }
-
-    function setOpacity(value) {
-        opacity = Values.toNumber(value, opacity);
-        normalOpacity = opacity;
-    }
-    function setActive(value) {
-        clickActive = String(value);
-        keyActive = clickActive.toLowerCase() === "true";
-    }
-    function changeX(myx) { lastSetX = Values.toNumber(myx, lastSetX); realX = lastSetX; resizeProperly(); }
-    function changeY(myy) { lastSetY = Values.toNumber(myy, lastSetY); realY = lastSetY; resizeProperly(); }
-    function changeW(myw) { lastSetW = Values.toNumber(myw, lastSetW); resizeProperly(); }
-    function changeH(myh) { lastSetH = Values.toNumber(myh, lastSetH); resizeProperly(); }
-    function changeColor(col) { color = col; }
-    function changeFilename(fn) {
-        // Looked at on every change: the file may have been replaced since the last one.
-        if (String(fn) !== "")
-            boxImage.source = scene ? scene.pictureUrl(Values.fileUrl(fn)) : Values.fileUrl(fn);
-        else if (emptyImageClears)
-            boxImage.source = "";
-        updateAccess();
-    }
-    function changeText(value) {
-        boxText.text = value;
-        updateAccess();
-    }
-    function changeTextcolor(value) { boxText.color = value; }
-    function changeTextsize(value) {
-        boxText.textSize = Values.toNumber(value, boxText.textSize);
-        resizeProperly();
     }
 }

@@ -4,8 +4,6 @@
 import QtQuick 2.12
 
 SceneBox {
-    id: entity
-
     // As the course wrote them, lower-cased; the scene sets draggable from dragDrop.
     property string dragDrop: "false"
     property string shouldDropRestore: "false"
@@ -15,22 +13,10 @@ SceneBox {
 
     logsHits: true
 
-    function changePosition(posString) {
-        var f = String(posString).split(";_;");
-        if (f.length < 2)
-            return;
-        changeX(f[0]);
-        changeY(f[1]);
-    }
-    function getPosition() { return lastSetX + ";_;" + lastSetY; }
     // Centres the entity on a point of the frame; its restore position stays.
     function dragToPos(px, py) {
         lastSetX = px - lastSetW / 2;
         lastSetY = py - lastSetH / 2;
         resizeProperly();
-    }
-    function restoreEntPos() {
-        changeX(realX);
-        changeY(realY);
     }
 }

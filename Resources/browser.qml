@@ -11,6 +11,7 @@ import QtQuick.Shapes 1.12
 import "SceneValues.js" as Values
 import "SceneInput.js" as Input
 import "SceneMedia.js" as Media
+import "SceneBoxes.js" as Boxes
 
 Item {
     id: mainview
@@ -492,17 +493,17 @@ Item {
 
         function changeGivenEntity(ent, attName, attVal) {
             switch (String(attName).toLowerCase()) {
-            case "filename": ent.changeFilename(attVal); break;
-            case "x": ent.changeX(Number(attVal)); break;
-            case "y": ent.changeY(Number(attVal)); break;
-            case "width": ent.changeW(Number(attVal)); break;
-            case "height": ent.changeH(Number(attVal)); break;
-            case "opacity": ent.setOpacity(Number(attVal)); break;
-            case "backgroundcolor": ent.changeColor(attVal); break;
-            case "stateactive": ent.setActive(attVal); break;
-            case "text": ent.changeText(attVal); break;
-            case "textcolor": ent.changeTextcolor(attVal); break;
-            case "textsize": ent.changeTextsize(attVal); break;
+            case "filename": Boxes.changeFilename(ent, attVal); break;
+            case "x": Boxes.changeX(ent, Number(attVal)); break;
+            case "y": Boxes.changeY(ent, Number(attVal)); break;
+            case "width": Boxes.changeW(ent, Number(attVal)); break;
+            case "height": Boxes.changeH(ent, Number(attVal)); break;
+            case "opacity": Boxes.setOpacity(ent, Number(attVal)); break;
+            case "backgroundcolor": Boxes.changeColor(ent, attVal); break;
+            case "stateactive": Boxes.setActive(ent, attVal); break;
+            case "text": Boxes.changeText(ent, attVal); break;
+            case "textcolor": Boxes.changeTextcolor(ent, attVal); break;
+            case "textsize": Boxes.changeTextsize(ent, attVal); break;
             default: break;
             }
         }
@@ -539,7 +540,7 @@ Item {
             var children = dynamicEntityLayer.children;
             for (var i = 0; i < children.length; ++i) {
                 if (children[i].objectName === p)
-                    children[i].restoreEntPos();
+                    Boxes.restoreEntPos(children[i]);
             }
         }
 
@@ -555,10 +556,10 @@ Item {
                 var b = getQMLEntityFromName(names[1]);
                 if (!a || !b)
                     continue;
-                var posA = a.getPosition();
-                var posB = b.getPosition();
-                a.changePosition(posB);
-                b.changePosition(posA);
+                var posA = Boxes.getPosition(a);
+                var posB = Boxes.getPosition(b);
+                Boxes.changePosition(a, posB);
+                Boxes.changePosition(b, posA);
             }
         }
 
