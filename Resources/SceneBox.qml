@@ -40,8 +40,7 @@ Rectangle {
     // Whether the box has its accessible object (see updateAccess()).
     property bool accessMade: false
 
-    // The picture's file address, and what is loaded: pictureUrl() of the scene of it.
-    property url imageSource: ""
+    // The picture as loaded: the scene's pictureUrl() of its file address.
     property alias picture: boxImage.source
     property alias label: boxText.text
     property alias labelColor: boxText.color

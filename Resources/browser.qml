@@ -305,10 +305,11 @@ Item {
                 var lists = entOpts ? entOpts : [];
                 for (var i = 0; i < lists.length; ++i) {
                     var ent = createEntity(lists[i]);
-                    if (ent) {
+                    // A new box is visible and opaque already: reading is cheaper than writing.
+                    if (ent && !ent.visible)
                         ent.visible = true;
+                    if (ent && ent.opacity !== 1)
                         ent.opacity = 1;
-                    }
                 }
                 for (var j = 0; j < dynamicEntityLayer.children.length; ++j)
                     dynamicEntityLayer.children[j].resizeProperly();
@@ -336,50 +337,51 @@ Item {
             return scenePictures.stamped(url);
         }
 
-        // The properties of a new box: only those that differ from a box's defaults, since
-        // each costs its share of a scene entry of a hundred. Its size and text are there when
-        // it is made, so that the text is laid out once; its place follows in resizeProperly().
-        // f: name, colour, X, Y, Width, Height, Z, file address, text, text colour, text size.
-        function boxProperties(layer, menu, f) {
-            var props = {
-                scene: mycanvas,
-                objectName: f.name,
-                color: f.color,
-                lastSetX: f.x,
-                lastSetY: f.y,
-                lastSetW: f.w,
-                lastSetH: f.h,
-                realX: f.x,
-                realY: f.y,
-                z: f.z,
+        // Makes a box in layer (menu: 1 for the menu layer) from f: name, colour, X, Y, Width,
+        // Height, Z, file address, text, text colour, text size. Its size and text are given
+        // when it is made, so that the text is laid out once; the rest is assigned afterwards,
+        // which costs less than more properties at its making, and only where it differs from
+        // a box's defaults. Its place follows in resizeProperly().
+        function makeBox(component, layer, menu, f) {
+            var made = {
                 width: f.w / 1600 * layer.width,
                 height: f.h / 900 * layer.height
             };
-            if (f.file !== "") {
-                props.imageSource = f.file;
-                props.picture = pictureUrl(f.file);
-            }
             if (f.text !== "") {
-                props.label = f.text;
-                props.labelPixelSize = Values.textPixels(f.textSize, layer.width);
+                made.label = f.text;
+                made.labelPixelSize = Values.textPixels(f.textSize, layer.width);
             }
+            var box = makeObject(component, layer, made);
+            if (!box)
+                return null;
+            box.scene = mycanvas;
+            box.objectName = f.name;
+            box.color = f.color;
+            box.lastSetX = f.x;
+            box.lastSetY = f.y;
+            box.lastSetW = f.w;
+            box.lastSetH = f.h;
+            box.realX = f.x;
+            box.realY = f.y;
+            box.z = f.z;
+            if (f.file !== "")
+                box.picture = pictureUrl(f.file);
             if (f.textColor !== "black")
-                props.labelColor = f.textColor;
+                box.labelColor = f.textColor;
             if (f.textSize !== 24)
-                props.textSize = f.textSize;
-            var key = menu + ":" + f.name;
-            var info = pendingAccess[key];
+                box.textSize = f.textSize;
+            var info = pendingAccess[menu + ":" + f.name];
             if (info !== undefined) {
                 if (info.alt !== undefined && String(info.alt) !== "")
-                    props.altText = String(info.alt);
+                    box.altText = String(info.alt);
                 if (info.active !== true)
-                    props.keyActive = false;
+                    box.keyActive = false;
                 if (info.clickable === true)
-                    props.clickable = true;
+                    box.clickable = true;
                 if (info.scripted === true)
-                    props.scripted = true;
+                    box.scripted = true;
             }
-            return props;
+            return box;
         }
 
         function createQmlEntity(opts) {
@@ -392,7 +394,8 @@ Item {
             var name = String(opts[9]);
             var file = stValue(opts[13], "");
             console.log("QML CREATE " + name + "!");
-            var props = boxProperties(dynamicEntityLayer, 0, {
+            // Placed by batchEntityInit, its only caller, once all are there.
+            var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
                 name: name,
                 color: col,
                 x: Values.toNumber(opts[0], 0),
@@ -405,18 +408,17 @@ Item {
                 textColor: Values.textColor(opts[19]),
                 textSize: Values.toNumber(stValue(opts[20], "24"), 24)
             });
+            if (!ent)
+                return null;
             var dragDrop = String(stValue(opts[15], "false")).toLowerCase();
             if (dragDrop !== "false") {
-                props.dragDrop = dragDrop;
-                props.draggable = dragDrop === "true";
+                ent.dragDrop = dragDrop;
+                ent.draggable = dragDrop === "true";
             }
             var dropRestore = String(stValue(opts[22], "false")).toLowerCase();
             if (dropRestore !== "false")
-                props.shouldDropRestore = dropRestore;
-            // Placed by batchEntityInit, its only caller, once all are there.
-            var ent = makeObject(entityComponent, dynamicEntityLayer, props);
-            if (ent)
-                ent.updateAccess();
+                ent.shouldDropRestore = dropRestore;
+            ent.updateAccess();
             return ent;
         }
 
@@ -439,7 +441,7 @@ Item {
                 console.log("createQmlMenubutton: incomplete fields");
                 return null;
             }
-            var button = makeObject(menuButtonComponent, dynamicMenuLayer, boxProperties(dynamicMenuLayer, 1, {
+            var button = makeBox(menuButtonComponent, dynamicMenuLayer, 1, {
                 name: f[0],
                 color: Values.entityColor(f[10]),
                 x: Values.toNumber(f[1], 0),
@@ -451,7 +453,7 @@ Item {
                 text: f[6],
                 textColor: Values.textColor(f[7]),
                 textSize: Values.toNumber(f[8], 24)
-            }));
+            });
             if (button) {
                 button.resizeProperly();
                 button.updateAccess();
