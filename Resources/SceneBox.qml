@@ -10,35 +10,38 @@ import "SceneValues.js" as Values
 Rectangle {
     id: box
 
+    // Properties start at their type's default (0, false, "", null) unless given: an initial
+    // value is one more assignment for each of a hundred boxes.
+
     // The scene item (mycanvas).
-    property Item scene: null
-    property real lastSetX: 0
-    property real lastSetY: 0
-    property real lastSetW: 0
-    property real lastSetH: 0
+    property Item scene
+    property real lastSetX
+    property real lastSetY
+    property real lastSetW
+    property real lastSetH
     // The position restoreEntPos() (SceneBoxes.js) goes back to; changeX and changeY move it.
-    property real realX: 0
-    property real realY: 0
+    property real realX
+    property real realY
     property string clickActive: "true"
     property real normalOpacity: 1
     // Entities clear their picture for an empty file name; menu buttons keep theirs.
     property bool emptyImageClears: true
-    property bool logsHits: false
+    property bool logsHits
 
     // For keyboard and screen-reader users (see describeEntities of the scene): whether the
     // runtime runs its scripts (StateActive), whether a press does something, whether it has
     // hover or drop scripts, its Alt text, and whether it was picked up to be dropped. Whoever
     // changes one of them calls updateAccess().
     property bool keyActive: true
-    property bool clickable: false
-    property bool scripted: false
-    property bool draggable: false
-    property string altText: ""
-    property bool pickedUp: false
+    property bool clickable
+    property bool scripted
+    property bool draggable
+    property string altText
+    property bool pickedUp
     // The Alt text, else the text, else the picture's file name; kept by updateAccess().
-    property string accessibleName: ""
+    property string accessibleName
     // Whether the box has its accessible object (see updateAccess()).
-    property bool accessMade: false
+    property bool accessMade
 
     // The picture as loaded: the scene's pictureUrl() of its file address.
     property alias picture: boxImage.source
@@ -52,7 +55,6 @@ Rectangle {
         id: boxImage
         anchors.fill: parent
         z: 4
-        asynchronous: false
     }
 
     Text {

@@ -9,7 +9,7 @@ SceneBox {
     property string shouldDropRestore: "false"
     // The video it plays over itself (SceneEntityVideo), made by SceneMedia.js only when a video
     // is asked for, since a media player costs more than all the rest of an entity.
-    property Item video: null
+    property Item video
 
     logsHits: true
 
