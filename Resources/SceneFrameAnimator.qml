@@ -2,6 +2,7 @@
 // A frame animation: shows its pictures one after the other on a target entity, every 33 ms.
 // repeat -1 cycles until stopped; n stops at the n-th wrap to the first frame.
 import QtQuick 2.12
+import "SceneBoxes.js" as Boxes
 
 Item {
     id: animator
@@ -36,7 +37,7 @@ Item {
         } else {
             currentFrame = currentFrame + 1;
         }
-        target.changeFilename(frames[currentFrame]);
+        Boxes.changeFilename(target, frames[currentFrame]);
     }
 
     // text: the frame files separated by ",".

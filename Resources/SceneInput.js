@@ -205,6 +205,7 @@ function isEntity(item) {
 function pickUp(item) {
     mycanvas.keyDragged = item;
     item.pickedUp = true;
+    item.updateAccess();
     mycanvas.announce(item.accessibleName + " picked up");
 }
 
@@ -214,6 +215,7 @@ function putBack() {
     if (item === null)
         return;
     item.pickedUp = false;
+    item.updateAccess();
     if (item.visible)
         focusItem(item);
 }
@@ -227,6 +229,7 @@ function dropOn(target) {
     }
     mycanvas.keyDragged = null;
     dragged.pickedUp = false;
+    dragged.updateAccess();
     dragged.dragToPos(target.lastSetX + target.lastSetW / 2, target.lastSetY + target.lastSetH / 2);
     console.log("[KEYS] Drop: " + target.objectName);
     mycanvas.dropEntity(dragged.objectName, target.objectName);

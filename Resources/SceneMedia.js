@@ -114,15 +114,77 @@ function actionVideoPlayer(p) {
         return;
     if (keyword === "play") {
         mycanvas.videoIsPlaying = true;
-        ent.videoPlay();
+        playEntityVideo(ent);
     } else if (keyword === "stop") {
         mycanvas.videoIsPlaying = false;
-        ent.videoStop();
+        if (ent.video)
+            ent.video.stop();
+        entityVideoDone(ent);
     } else if (keyword === "setsource") {
-        ent.setVideofile(file);
-        ent.setVideorepeat(repeat);
+        var video = entityVideo(ent);
+        if (!video)
+            return;
+        video.broken = false;
+        video.source = Values.fileUrl(file);
+        video.repeatsLeft = Values.toNumber(repeat, 0);
     } else if (keyword === "pause") {
         mycanvas.videoIsPlaying = false;
-        ent.videoPause();
+        if (ent.video)
+            ent.video.pause();
     }
+}
+
+// ---- Entity videos ----------------------------------------------------------------------------
+// Whatever ends an entity's video (its end, its failure once asked to play, a stop), the scene
+// reports it, so that a script waiting for it goes on.
+
+// The entity's video player, made when first asked for.
+function entityVideo(ent) {
+    if (!ent.video)
+        ent.video = mycanvas.makeObject(entityVideoComponent, ent, { entity: ent });
+    return ent.video;
+}
+
+function playEntityVideo(ent) {
+    var video = entityVideo(ent);
+    if (!video || video.broken) {
+        entityVideoDone(ent);
+        return;
+    }
+    video.wanted = true;
+    video.visible = true;
+    video.play();
+}
+
+function entityVideoDone(ent) {
+    if (ent.video) {
+        ent.video.wanted = false;
+        ent.video.visible = false;
+    }
+    mycanvas.reportVideoEnd();
+}
+
+function entityVideoEnded(ent) {
+    var video = ent.video;
+    if (video.repeatsLeft === -1) {
+        video.play();
+        return;
+    }
+    if (video.repeatsLeft > 0) {
+        video.repeatsLeft = video.repeatsLeft - 1;
+        video.play();
+        return;
+    }
+    entityVideoDone(ent);
+}
+
+// A video that cannot play ends like a finished one once it is asked to play.
+function entityVideoFailed(ent) {
+    var video = ent.video;
+    if (video.broken)
+        return;
+    video.broken = true;
+    console.log("Entity video ERROR: " + video.errorString);
+    if (video.wanted)
+        entityVideoDone(ent);
 }

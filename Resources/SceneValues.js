@@ -5,6 +5,16 @@
 
 var noValue = ";-;-;NoValue;-;-;";
 
+// Made once: a regular expression literal is a new object each time it is evaluated, and a
+// scene entry reads hundreds of values.
+var blank = /^\s*$/;
+var backslashes = /\\/g;
+var leadingSlashes = /^\/+/;
+var percents = /%/g;
+var hashes = /#/g;
+var questionMarks = /\?/g;
+var scheme = /^[A-Za-z][A-Za-z0-9+.\-]+:/;
+
 // The default for a missing (NoValue), empty or absent value.
 function stValue(myvar, stdval) {
     if (myvar === undefined || myvar === null || myvar === noValue || myvar === "")
@@ -16,10 +26,15 @@ function stValue(myvar, stdval) {
 function toNumber(value, fallback) {
     if (typeof value === "number")
         return isFinite(value) ? value : fallback;
-    if (value === undefined || value === null || /^\s*$/.test(value))
+    if (value === undefined || value === null || blank.test(value))
         return fallback;
     var n = Number(value);
     return isFinite(n) ? n : fallback;
+}
+
+// A text size of the 1600-wide frame in pixels of a scene that wide, at least one.
+function textPixels(size, sceneWidth) {
+    return Math.max(1, Math.floor(size / 1600 * sceneWidth));
 }
 
 function isColor(value) {
@@ -45,14 +60,14 @@ function textColor(value) {
 
 // Local path to URL. "#", "?" and "%" are file name characters here, not URL syntax.
 function fileUrl(path) {
-    var p = String(path).replace(/\\/g, "/").replace(/^\/+/, "");
-    return "file:///" + p.replace(/%/g, "%25").replace(/#/g, "%23").replace(/\?/g, "%3F");
+    var p = String(path).replace(backslashes, "/").replace(leadingSlashes, "");
+    return "file:///" + p.replace(percents, "%25").replace(hashes, "%23").replace(questionMarks, "%3F");
 }
 
 // Sound actions send URLs; anything without a scheme (a drive letter is none) is a path.
 function mediaUrl(file) {
     var f = String(file);
-    return /^[A-Za-z][A-Za-z0-9+.\-]+:/.test(f) ? f : fileUrl(f);
+    return scheme.test(f) ? f : fileUrl(f);
 }
 
 // A picture's file name as words: "file:///c/pics/red_apple.png" -> "red apple".

@@ -11,6 +11,7 @@ import QtQuick.Shapes 1.12
 import "SceneValues.js" as Values
 import "SceneInput.js" as Input
 import "SceneMedia.js" as Media
+import "SceneBoxes.js" as Boxes
 
 Item {
     id: mainview
@@ -59,6 +60,19 @@ Item {
         readonly property bool audioMuted: mainview.audioMuted
 
         readonly property string noValue: Values.noValue
+        // Whether an assistive tool listens (the bridge keeps it): only then do the boxes
+        // make and keep their accessible objects.
+        property bool accessActive: false
+        onAccessActiveChanged: {
+            var layers = [dynamicMenuLayer, dynamicEntityLayer];
+            for (var l = 0; l < layers.length; ++l) {
+                for (var i = 0; i < layers[l].children.length; ++i)
+                    layers[l].children[i].updateAccess();
+            }
+        }
+        // Access details told before their entities are made (see describeEntities), by
+        // layer and name.
+        property var pendingAccess: ({})
 
         // Keyboard input: the entity or menu button with the focus ring, and the entity picked
         // up to be dropped somewhere else.
@@ -176,6 +190,7 @@ Item {
         }
 
         Component { id: entityComponent; SceneEntity {} }
+        Component { id: entityVideoComponent; SceneEntityVideo {} }
         Component { id: menuButtonComponent; SceneMenuButton {} }
         Component { id: soundComponent; SceneSound {} }
         Component { id: videoComponent; SceneVideo {} }
@@ -263,6 +278,7 @@ Item {
             dragEnt = undefined;
             fingerDownPos = [-1, -1];
             videoIsPlaying = false;
+            pendingAccess = {};
             console.log("QML subproject reset end!");
             finishedReset();
         }
@@ -289,15 +305,17 @@ Item {
                 var lists = entOpts ? entOpts : [];
                 for (var i = 0; i < lists.length; ++i) {
                     var ent = createEntity(lists[i]);
-                    if (ent) {
+                    // A new box is visible and opaque already: reading is cheaper than writing.
+                    if (ent && !ent.visible)
                         ent.visible = true;
+                    if (ent && ent.opacity !== 1)
                         ent.opacity = 1;
-                    }
                 }
                 for (var j = 0; j < dynamicEntityLayer.children.length; ++j)
                     dynamicEntityLayer.children[j].resizeProperly();
             } finally {
                 ignoreUInput = keepIgnore;
+                pendingAccess = {};
             }
             console.log("batchEntityInit end");
         }
@@ -312,6 +330,60 @@ Item {
             createQmlMenuEntity(msg);
         }
 
+        // The address under which a picture file is loaded (see kestScenePictures).
+        function pictureUrl(url) {
+            if (String(url) === "" || typeof scenePictures === "undefined")
+                return url;
+            return scenePictures.stamped(url);
+        }
+
+        // Makes a box in layer (menu: 1 for the menu layer) from f: name, colour, X, Y, Width,
+        // Height, Z, file address, text, text colour, text size. Its size and text are given
+        // when it is made, so that the text is laid out once; the rest is assigned afterwards,
+        // which costs less than more properties at its making, and only where it differs from
+        // a box's defaults. Its place follows in resizeProperly().
+        function makeBox(component, layer, menu, f) {
+            var made = {
+                width: f.w / 1600 * layer.width,
+                height: f.h / 900 * layer.height
+            };
+            if (f.text !== "") {
+                made.label = f.text;
+                made.labelPixelSize = Values.textPixels(f.textSize, layer.width);
+            }
+            var box = makeObject(component, layer, made);
+            if (!box)
+                return null;
+            box.scene = mycanvas;
+            box.objectName = f.name;
+            box.color = f.color;
+            box.lastSetX = f.x;
+            box.lastSetY = f.y;
+            box.lastSetW = f.w;
+            box.lastSetH = f.h;
+            box.realX = f.x;
+            box.realY = f.y;
+            box.z = f.z;
+            if (f.file !== "")
+                box.picture = pictureUrl(f.file);
+            if (f.textColor !== "black")
+                box.labelColor = f.textColor;
+            if (f.textSize !== 24)
+                box.textSize = f.textSize;
+            var info = pendingAccess[menu + ":" + f.name];
+            if (info !== undefined) {
+                if (info.alt !== undefined && String(info.alt) !== "")
+                    box.altText = String(info.alt);
+                if (info.active !== true)
+                    box.keyActive = false;
+                if (info.clickable === true)
+                    box.clickable = true;
+                if (info.scripted === true)
+                    box.scripted = true;
+            }
+            return box;
+        }
+
         function createQmlEntity(opts) {
             if (!opts || opts.length < 23) {
                 console.log("createQmlEntity: incomplete option list");
@@ -322,25 +394,31 @@ Item {
             var name = String(opts[9]);
             var file = stValue(opts[13], "");
             console.log("QML CREATE " + name + "!");
-            var ent = makeObject(entityComponent, dynamicEntityLayer, {
-                scene: mycanvas,
-                objectName: name,
+            // Placed by batchEntityInit, its only caller, once all are there.
+            var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
+                name: name,
                 color: col,
-                lastSetX: Values.toNumber(opts[0], 0),
-                lastSetY: Values.toNumber(opts[1], 0),
-                lastSetW: Values.toNumber(opts[6], 0),
-                lastSetH: Values.toNumber(opts[7], 0),
-                realX: Values.toNumber(opts[0], 0),
-                realY: Values.toNumber(opts[1], 0),
-                dragDrop: String(stValue(opts[15], "false")).toLowerCase(),
-                shouldDropRestore: String(stValue(opts[22], "false")).toLowerCase(),
+                x: Values.toNumber(opts[0], 0),
+                y: Values.toNumber(opts[1], 0),
+                w: Values.toNumber(opts[6], 0),
+                h: Values.toNumber(opts[7], 0),
                 z: Values.toNumber(opts[2], 0),
-                imageSource: file === "" ? "" : Values.fileUrl(file),
-                label: String(stValue(opts[16], "")),
-                labelColor: Values.textColor(opts[19]),
+                file: file === "" ? "" : Values.fileUrl(file),
+                text: String(stValue(opts[16], "")),
+                textColor: Values.textColor(opts[19]),
                 textSize: Values.toNumber(stValue(opts[20], "24"), 24)
             });
-            // Sized by batchEntityInit, its only caller, once all are there.
+            if (!ent)
+                return null;
+            var dragDrop = String(stValue(opts[15], "false")).toLowerCase();
+            if (dragDrop !== "false") {
+                ent.dragDrop = dragDrop;
+                ent.draggable = dragDrop === "true";
+            }
+            var dropRestore = String(stValue(opts[22], "false")).toLowerCase();
+            if (dropRestore !== "false")
+                ent.shouldDropRestore = dropRestore;
+            ent.updateAccess();
             return ent;
         }
 
@@ -363,24 +441,23 @@ Item {
                 console.log("createQmlMenubutton: incomplete fields");
                 return null;
             }
-            var button = makeObject(menuButtonComponent, dynamicMenuLayer, {
-                scene: mycanvas,
-                objectName: f[0],
+            var button = makeBox(menuButtonComponent, dynamicMenuLayer, 1, {
+                name: f[0],
                 color: Values.entityColor(f[10]),
-                lastSetX: Values.toNumber(f[1], 0),
-                lastSetY: Values.toNumber(f[2], 0),
-                lastSetW: Values.toNumber(f[3], 0),
-                lastSetH: Values.toNumber(f[4], 0),
-                realX: Values.toNumber(f[1], 0),
-                realY: Values.toNumber(f[2], 0),
+                x: Values.toNumber(f[1], 0),
+                y: Values.toNumber(f[2], 0),
+                w: Values.toNumber(f[3], 0),
+                h: Values.toNumber(f[4], 0),
                 z: Values.toNumber(f[11], 200),
-                imageSource: f[5] === "" ? "" : Values.fileUrl(f[5]),
-                label: f[6],
-                labelColor: Values.textColor(f[7]),
+                file: f[5] === "" ? "" : Values.fileUrl(f[5]),
+                text: f[6],
+                textColor: Values.textColor(f[7]),
                 textSize: Values.toNumber(f[8], 24)
             });
-            if (button)
+            if (button) {
                 button.resizeProperly();
+                button.updateAccess();
+            }
             return button;
         }
 
@@ -402,29 +479,33 @@ Item {
             }
             for (var i = 0; i < infos.length; ++i) {
                 var info = infos[i];
-                var named = boxes[(info.menu ? 1 : 0) + ":" + info.name] || [];
+                var key = (info.menu ? 1 : 0) + ":" + info.name;
+                var named = boxes[key] || [];
+                // The bridge tells a scene's entities before it makes them.
+                pendingAccess[key] = info;
                 for (var j = 0; j < named.length; ++j) {
                     named[j].altText = String(info.alt === undefined ? "" : info.alt);
                     named[j].keyActive = info.active === true;
                     named[j].clickable = info.clickable === true;
                     named[j].scripted = info.scripted === true;
+                    named[j].updateAccess();
                 }
             }
         }
 
         function changeGivenEntity(ent, attName, attVal) {
             switch (String(attName).toLowerCase()) {
-            case "filename": ent.changeFilename(attVal); break;
-            case "x": ent.changeX(Number(attVal)); break;
-            case "y": ent.changeY(Number(attVal)); break;
-            case "width": ent.changeW(Number(attVal)); break;
-            case "height": ent.changeH(Number(attVal)); break;
-            case "opacity": ent.setOpacity(Number(attVal)); break;
-            case "backgroundcolor": ent.changeColor(attVal); break;
-            case "stateactive": ent.setActive(attVal); break;
-            case "text": ent.changeText(attVal); break;
-            case "textcolor": ent.changeTextcolor(attVal); break;
-            case "textsize": ent.changeTextsize(attVal); break;
+            case "filename": Boxes.changeFilename(ent, attVal); break;
+            case "x": Boxes.changeX(ent, Number(attVal)); break;
+            case "y": Boxes.changeY(ent, Number(attVal)); break;
+            case "width": Boxes.changeW(ent, Number(attVal)); break;
+            case "height": Boxes.changeH(ent, Number(attVal)); break;
+            case "opacity": Boxes.setOpacity(ent, Number(attVal)); break;
+            case "backgroundcolor": Boxes.changeColor(ent, attVal); break;
+            case "stateactive": Boxes.setActive(ent, attVal); break;
+            case "text": Boxes.changeText(ent, attVal); break;
+            case "textcolor": Boxes.changeTextcolor(ent, attVal); break;
+            case "textsize": Boxes.changeTextsize(ent, attVal); break;
             default: break;
             }
         }
@@ -461,7 +542,7 @@ Item {
             var children = dynamicEntityLayer.children;
             for (var i = 0; i < children.length; ++i) {
                 if (children[i].objectName === p)
-                    children[i].restoreEntPos();
+                    Boxes.restoreEntPos(children[i]);
             }
         }
 
@@ -477,10 +558,10 @@ Item {
                 var b = getQMLEntityFromName(names[1]);
                 if (!a || !b)
                     continue;
-                var posA = a.getPosition();
-                var posB = b.getPosition();
-                a.changePosition(posB);
-                b.changePosition(posA);
+                var posA = Boxes.getPosition(a);
+                var posB = Boxes.getPosition(b);
+                Boxes.changePosition(a, posB);
+                Boxes.changePosition(b, posA);
             }
         }
 
@@ -528,6 +609,8 @@ Item {
         }
 
         function stopSceneVideos() { Media.stopSceneVideos(); }
+        function entityVideoEnded(ent) { Media.entityVideoEnded(ent); }
+        function entityVideoFailed(ent) { Media.entityVideoFailed(ent); }
 
         function stopMedia(p) {
             console.log("stop media");

@@ -41,6 +41,28 @@ QString withTrailingSeparators(const QStringList &fields)
     return text;
 }
 
+// Keeps the document's accessActive in step with the platform: its boxes make accessible
+// objects (costly in a scene of many) only while an assistive tool listens.
+class AccessObserver : public QAccessible::ActivationObserver
+{
+public:
+    explicit AccessObserver(QObject *scene)
+        : m_scene(scene)
+    {
+        QAccessible::installActivationObserver(this);
+        accessibilityActiveChanged(QAccessible::isActive());
+    }
+    ~AccessObserver() override { QAccessible::removeActivationObserver(this); }
+    void accessibilityActiveChanged(bool active) override
+    {
+        if (m_scene)
+            m_scene->setProperty("accessActive", active);
+    }
+
+private:
+    QPointer<QObject> m_scene;
+};
+
 } // namespace
 
 WebView::WebView(const QString &basePath, QWidget *host)
@@ -71,6 +93,7 @@ WebView::WebView(const QString &basePath, QWidget *host)
         return;
     }
 
+    m_accessObserver = std::make_unique<AccessObserver>(m_sceneItem);
     connect(m_sceneItem, SIGNAL(finishedReset()), this, SIGNAL(finishedReset()));
     connect(m_sceneItem, SIGNAL(finishedLoading()), this, SLOT(finishedLoading()));
     connect(m_sceneItem, SIGNAL(clickedEntity(QString)), this, SLOT(qmlClickedEntity(QString)));
@@ -240,8 +263,10 @@ void WebView::initEntities()
     const QVariantList access = m_pendingAccessInfo;
     m_pendingEntities.clear();
     m_pendingAccessInfo.clear();
-    callScene(QStringLiteral("batchEntityInit"), entities);
+    // Told first, the access details go into the entities as they are made, instead of
+    // changing a hundred of them afterwards.
     callScene(QStringLiteral("describeEntities"), access);
+    callScene(QStringLiteral("batchEntityInit"), entities);
 }
 
 QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QAccessible>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
+
+#include <memory>
 
 class QDomElement;
 class QPoint;
@@ -148,4 +151,6 @@ private:
     QVariantList m_pendingAccessInfo;
     bool m_waitingForProcedure = false;
     QString m_awaitedProcedure;
+    // Tells the document whether an assistive tool listens.
+    std::unique_ptr<QAccessible::ActivationObserver> m_accessObserver;
 };

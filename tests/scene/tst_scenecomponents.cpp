@@ -162,8 +162,7 @@ void tst_SceneComponents::entityVideo()
     QCOMPARE(scene.eval(QStringLiteral("mycanvas.videoIsPlaying")).toBool(), finished.isEmpty());
     if (stop) {
         QTRY_COMPARE_WITH_TIMEOUT(
-            scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[2].item.playbackState")).toInt(), 1,
-            10000);
+            scene.eval(QStringLiteral("dynamicEntityLayer.children[0].video.playbackState")).toInt(), 1, 10000);
         scene.view->videoPlayerAction(QStringLiteral("stop;_;Screen"));
     }
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
