@@ -143,7 +143,10 @@ bool FileDownloader::writeAvailable(QNetworkReply *reply)
         return true;
     if (!m_part.isOpen()) {
         m_part.setFileName(m_targetPath + QStringLiteral(".part"));
-        if (!m_part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // A file already of that name may be a second name of an installed file (a staging folder
+        // links the old course's files) or a link to elsewhere: it is replaced, never written through.
+        QFile::remove(m_part.fileName());
+        if (!m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             m_writeFailed = true;
             return false;
         }
