@@ -80,6 +80,7 @@ private:
     QFile m_part; // the body on its way, beside the target
     QByteArray m_data;
     QTimer m_stall;
+    QTimer m_watchdog; // repeats every WatchdogMs until the request finished
     qint64 m_received = 0;
     int m_status = 0;
     qint64 m_progressMark = 0; // bytes received when the stall time-out was last restarted
