@@ -103,6 +103,9 @@ bool FileDownloader::download(const QUrl &url)
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
+    // The network layer takes in no more than this ahead of the file: a server faster than the
+    // disk would otherwise pile the whole body up in memory.
+    reply->setReadBufferSize(ReadBufferBytes);
     // With an empty target path this is a probe.
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (m_targetPath.isEmpty())

@@ -49,6 +49,7 @@ public:
     static constexpr int StallTimeoutMs = 30000;
     static constexpr int MinProgressBytes = 1024;
     static constexpr int MaxRedirects = 3;
+    static constexpr qint64 ReadBufferBytes = 1024 * 1024;
 
 signals:
     void downloaded();
