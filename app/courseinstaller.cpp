@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
@@ -469,10 +470,17 @@ void CourseInstaller::downloadFileList(
     int count = 0;
     std::map<FileDownloader *, std::unique_ptr<FileDownloader>> running;
     QEventLoop loop;
+    QSet<QString> folders; // made already
 
+    // The bars follow at most every ProgressIntervalMs and at the last file: painting the window
+    // for each of a course's thousands of small files cost more than fetching them.
+    QElapsedTimer shown;
     const auto advance = [&] {
         ++count;
         overall += share;
+        if (shown.isValid() && shown.elapsed() < ProgressIntervalMs && count < distinct.size())
+            return;
+        shown.start();
         if (m_progress) {
             m_progress->fileBar()->setValue(count);
             m_progress->fileBar()->setAccessibleName(percentText(overall));
@@ -490,7 +498,11 @@ void CourseInstaller::downloadFileList(
                 advance();
                 continue;
             }
-            QDir().mkpath(QFileInfo(target).absolutePath());
+            const QString folder = target.left(target.lastIndexOf(QLatin1Char('/')));
+            if (!folders.contains(folder)) {
+                QDir().mkpath(folder);
+                folders.insert(folder);
+            }
             auto downloader = std::make_unique<FileDownloader>(target);
             downloader->setStallTimeout(m_stallMs);
             FileDownloader *raw = downloader.get();

@@ -58,8 +58,11 @@ public:
     // How long a transfer may go without data before it fails (tests shorten it).
     void setStallTimeout(int ms) { m_stallMs = ms; }
     // Course files asked for at once: the network layer spreads them over up to six kept-alive
-    // connections to the server and pipelines the rest, so no connection waits for the next request.
-    static constexpr int InFlight = 12;
+    // connections to the server and pipelines three on each, so no connection waits for the next
+    // request; a few more are ready for when one finishes.
+    static constexpr int InFlight = 24;
+    // How often the progress bars follow the course files as they arrive.
+    static constexpr int ProgressIntervalMs = 100;
 
     // Fetches the catalogue at address into target; with collectParts, returns the address of
     // every part of every course in it. *ok is false when no file arrived.

@@ -49,6 +49,11 @@ FileDownloader::FileDownloader(const QString &targetPath, QObject *parent)
 #endif
     m_stall.setSingleShot(true);
     m_stall.setInterval(StallTimeoutMs);
+    // A timer of the downloader's own, gone with it: a one-shot timer per request would outlive
+    // its downloader by up to WatchdogMs, and thousands of them slow every timer of the thread.
+    m_watchdog.setTimerType(Qt::PreciseTimer);
+    m_watchdog.setInterval(WatchdogMs);
+    connect(&m_watchdog, &QTimer::timeout, this, &FileDownloader::checkProgress);
     connect(&m_stall, &QTimer::timeout, this, [this] {
         if (!m_reply)
             return;
@@ -73,6 +78,7 @@ FileDownloader::~FileDownloader()
 void FileDownloader::release()
 {
     m_stall.stop();
+    m_watchdog.stop();
     if (m_reply) {
         disconnect(m_reply, nullptr, this, nullptr);
         m_reply->abort();
@@ -97,6 +103,9 @@ bool FileDownloader::download(const QUrl &url)
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
+    // The network layer takes in no more than this ahead of the file: a server faster than the
+    // disk would otherwise pile the whole body up in memory.
+    reply->setReadBufferSize(ReadBufferBytes);
     // With an empty target path this is a probe.
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (m_targetPath.isEmpty())
@@ -130,7 +139,7 @@ bool FileDownloader::download(const QUrl &url)
 #endif
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::ourDownloadProgress);
     connect(reply, QOverload<QNetworkReply::NetworkError>::of(&QNetworkReply::error), this, &FileDownloader::ourError);
-    QTimer::singleShot(WatchdogMs, Qt::PreciseTimer, this, &FileDownloader::checkProgress);
+    m_watchdog.start();
     m_stall.start();
     return reply->error() == QNetworkReply::NoError;
 }
@@ -143,7 +152,10 @@ bool FileDownloader::writeAvailable(QNetworkReply *reply)
         return true;
     if (!m_part.isOpen()) {
         m_part.setFileName(m_targetPath + QStringLiteral(".part"));
-        if (!m_part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // A file already of that name may be a second name of an installed file (a staging folder
+        // links the old course's files) or a link to elsewhere: it is replaced, never written through.
+        if (!m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+            && (!QFile::remove(m_part.fileName()) || !m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly))) {
             m_writeFailed = true;
             return false;
         }
@@ -182,6 +194,7 @@ void FileDownloader::fileDownloaded(QNetworkReply *pReply)
 {
     m_finished = true;
     m_stall.stop();
+    m_watchdog.stop();
     m_status = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     writeAvailable(pReply);
     const QString fault = m_writeFailed ? QString() : replyFault(pReply);
@@ -230,6 +243,7 @@ void FileDownloader::isConnected(QNetworkReply *pReply)
 {
     m_finished = true;
     m_stall.stop();
+    m_watchdog.stop();
     m_data = pReply->readAll();
     m_connected = QString::fromUtf8(m_data) == QLatin1String("success");
     m_reply = nullptr;
@@ -263,9 +277,10 @@ void FileDownloader::ourDownloadProgress(qint64 bytesReceived, qint64 bytesTotal
 
 void FileDownloader::checkProgress()
 {
-    if (m_finished)
+    if (m_finished) {
+        m_watchdog.stop();
         return;
+    }
     if (!m_progressSeen)
         emit downloaded();
-    QTimer::singleShot(WatchdogMs, Qt::PreciseTimer, this, &FileDownloader::checkProgress);
 }

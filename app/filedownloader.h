@@ -49,6 +49,7 @@ public:
     static constexpr int StallTimeoutMs = 30000;
     static constexpr int MinProgressBytes = 1024;
     static constexpr int MaxRedirects = 3;
+    static constexpr qint64 ReadBufferBytes = 1024 * 1024;
 
 signals:
     void downloaded();
@@ -80,6 +81,7 @@ private:
     QFile m_part; // the body on its way, beside the target
     QByteArray m_data;
     QTimer m_stall;
+    QTimer m_watchdog; // repeats every WatchdogMs until the request finished
     qint64 m_received = 0;
     int m_status = 0;
     qint64 m_progressMark = 0; // bytes received when the stall time-out was last restarted

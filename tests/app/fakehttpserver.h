@@ -3,7 +3,7 @@
 // answers every path with one body, or serves the files of a folder; any path can be given a
 // fault: a body cut short under its full Content-Length, a 503 or a 302 page, a stall after the
 // headers, a connection closed in the middle of a chunked body. Answers may be held back until
-// release().
+// release(). A body larger than memory can be made up as it is sent.
 #pragma once
 
 #include <QByteArray>
@@ -13,7 +13,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
+#include <memory>
 
 class FakeHttpServer : public QTcpServer
 {
@@ -40,6 +42,12 @@ public:
         return QStringLiteral("http://127.0.0.1:") + QString::number(serverPort()) + path;
     }
     QString host() const { return QStringLiteral("127.0.0.1:") + QString::number(serverPort()); }
+    // Answers every path with size bytes of patternByte(), made up as the socket drains, so that
+    // a body of any size costs this process a few megabytes.
+    void setGeneratedBody(qint64 size) { m_generated = size; }
+    // The byte at offset of a generated body: a pattern whose period (a prime) no chunk size of a
+    // network layer or a file shares, so that a chunk lost, repeated or misplaced shows.
+    static char patternByte(qint64 offset) { return pattern().at(int(offset % pattern().size())); }
     // Serves the files below root instead of the one body (404 for what is missing).
     void serveFolder(const QString &root) { m_root = root; }
     // The fault for path ("*": every path); location is where a redirect points.
@@ -109,6 +117,10 @@ private:
             QTimer::singleShot(50, socket, &QTcpSocket::disconnectFromHost);
             return;
         }
+        if (m_generated > 0 && status == 200 && fault == Fault::None) {
+            sendGenerated(socket, head + "Content-Length: " + QByteArray::number(m_generated) + "\r\n\r\n");
+            return;
+        }
         head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
         if (fault == Fault::StallAfterHeaders) {
             socket->write(head);
@@ -143,7 +155,41 @@ private:
             };
     }
 
+    static const QByteArray &pattern()
+    {
+        static const QByteArray bytes = [] {
+            QByteArray made(65521, Qt::Uninitialized);
+            for (int i = 0; i < made.size(); ++i)
+                made[i] = char(i * 131 + (i >> 8));
+            return made;
+        }();
+        return bytes;
+    }
+
+    // Writes the generated body after head, topping the socket's buffer up as it drains.
+    void sendGenerated(QTcpSocket *socket, const QByteArray &head)
+    {
+        socket->write(head);
+        const qint64 size = m_generated;
+        auto sent = std::make_shared<qint64>(0);
+        const auto topUp = [socket, sent, size] {
+            while (*sent < size && socket->bytesToWrite() < 4 * 1024 * 1024) {
+                const int offset = int(*sent % pattern().size());
+                const qint64 length = std::min<qint64>(pattern().size() - offset, size - *sent);
+                socket->write(pattern().constData() + offset, length);
+                *sent += length;
+            }
+            if (*sent == size) {
+                *sent = size + 1; // closed once, when the last byte is queued
+                socket->disconnectFromHost();
+            }
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+        topUp();
+    }
+
     QByteArray m_body;
+    qint64 m_generated = 0;
     int m_delayMs;
     bool m_trickle;
     bool m_released = false;

@@ -10,9 +10,15 @@
 
 #include <memory>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 class PlayerProcess
 {
 public:
+    // The player's files may not grow beyond bytes (0: no limit); see LimitedProcess.
+    void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
+
     ~PlayerProcess() { stop(); }
 
     // Copies the player into folder with a kestora.ini for the course server host.
@@ -32,7 +38,9 @@ public:
     bool start(const QString &player, const QString &home)
     {
         stop();
-        m_process = std::make_unique<QProcess>();
+        auto process = std::make_unique<LimitedProcess>();
+        process->fileSizeLimit = m_fileSizeLimit;
+        m_process = std::move(process);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home);
         for (const char *name : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_DOCUMENTS_DIR" })
@@ -58,5 +66,27 @@ public:
     QString output() const { return m_process ? QString::fromLocal8Bit(m_process->readAll()) : QString(); }
 
 private:
+    // A full disk without root or a mount: with RLIMIT_FSIZE, and SIGXFSZ ignored, a write past the
+    // limit fails (EFBIG) as one on a full disk does (ENOSPC). Set in the child alone, so that
+    // neither the test nor its servers are limited.
+    class LimitedProcess : public QProcess
+    {
+    public:
+        qint64 fileSizeLimit = 0;
+
+    protected:
+        void setupChildProcess() override
+        {
+            if (fileSizeLimit <= 0)
+                return;
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = rlim_t(fileSizeLimit);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    };
+
     std::unique_ptr<QProcess> m_process;
+    qint64 m_fileSizeLimit = 0;
 };

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The downloader against a real Apache with basic authentication, and against the in-process
 // peer for the faults: a silent or stalling server, bodies cut short, error and redirect pages,
-// an unreachable port, an unwritable target.
+// an unreachable port, an unwritable target; and a body over 2 GiB.
 #include "apacheserver.h"
 #include "fakehttpserver.h"
 #include "filedownloader.h"
 #include "testfiles.h"
 
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(FakeHttpServer::Fault)
 
@@ -41,6 +44,19 @@ Outcome runDownload(FileDownloader &downloader, const QString &url)
     return outcome;
 }
 
+// A figure of /proc/self/status in KiB (VmRSS now, VmHWM the peak); -1 where there is none.
+qint64 memoryKib(const QByteArray &key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 class tst_FileDownloader : public QObject
@@ -61,6 +77,7 @@ private slots:
     void redirects();
     void unwritableTarget();
     void deletedDownloaderWritesNothing();
+    void bodyOverTwoGibibytes();
 
 private:
     QString authUrl(const QString &path) const
@@ -130,10 +147,17 @@ void tst_FileDownloader::failedFetchKeepsOldFile()
     QCOMPARE(QDir(m_target.path()).entryList({ QStringLiteral("keep.txt*") }, QDir::Files | QDir::Hidden),
         QStringList { QStringLiteral("keep.txt") });
 
-    // A body that arrives replaces it.
+    // A body that arrives replaces it; a file already named like the body on its way (here a second
+    // name of another file, as in a staging folder) is replaced, not written through.
+    const QString other = m_target.filePath(QStringLiteral("other.txt"));
+    writeFile(other, "another installed file");
+    QCOMPARE(
+        ::link(QFile::encodeName(other).constData(), QFile::encodeName(target + QStringLiteral(".part")).constData()),
+        0);
     FileDownloader downloader(target);
     runDownload(downloader, authUrl(QStringLiteral("/tavelo/hello.txt")));
     QCOMPARE(readFile(target), readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt")));
+    QCOMPARE(readFile(other), QByteArray("another installed file"));
 }
 
 void tst_FileDownloader::probe_data()
@@ -305,6 +329,59 @@ void tst_FileDownloader::deletedDownloaderWritesNothing()
     FileDownloader again(target);
     runDownload(again, next.url());
     QCOMPARE(readFile(target), QByteArray("in time"));
+}
+
+// A body is streamed to its file as it arrives: one over 2 GiB (where a 32-bit size or a body held
+// in memory fails) arrives whole, and the process's peak memory grows by far less than the body,
+// also from a server that sends faster than the file is written.
+void tst_FileDownloader::bodyOverTwoGibibytes()
+{
+    const qint64 size = (qint64(1) << 31) + 70001;
+    if (QStorageInfo(m_target.path()).bytesAvailable() < size + (qint64(1) << 30))
+        QSKIP("needs 3 GiB free beside the temporary folder");
+    // The server in a thread of its own, so that it goes on sending while this one is held up.
+    QThread serverThread;
+    auto *server = new FakeHttpServer;
+    server->setGeneratedBody(size);
+    const QString url = server->url();
+    server->moveToThread(&serverThread);
+    connect(&serverThread, &QThread::finished, server, &QObject::deleteLater);
+    serverThread.start();
+    const QString target = m_target.filePath(QStringLiteral("large.bin"));
+    // The peak is reset where the kernel allows it; else it only starts from an earlier one.
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
+    clearRefs.close();
+    const qint64 residentBefore = memoryKib("VmRSS");
+    {
+        FileDownloader downloader(target);
+        // An event loop of its own: qWaitFor's naps between passes would throttle the transfer.
+        QSignalSpy finished(&downloader, &FileDownloader::finished);
+        downloader.download(QUrl(url));
+        QTRY_VERIFY_WITH_TIMEOUT(downloader.received() > 0, 60000);
+        // A slow disk: the thread that writes the file is held up, and meanwhile the network
+        // layer must not take in the body faster than it is written.
+        QThread::sleep(2);
+        QVERIFY(finished.wait(600000));
+        QVERIFY(!downloader.hasError());
+        QCOMPARE(downloader.received(), size);
+    }
+    serverThread.quit();
+    serverThread.wait();
+    const qint64 grown = memoryKib("VmHWM") - residentBefore;
+    QVERIFY2(grown < 256 * 1024, qPrintable(QStringLiteral("peak memory grew by %1 KiB").arg(grown)));
+    QFile file(target);
+    QCOMPARE(file.size(), size);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (const qint64 offset : { qint64(0), qint64(65521 * 3 + 7), (qint64(1) << 31) - 1, qint64(1) << 31,
+             (qint64(1) << 31) + 65536, size - 1 }) {
+        char byte = 0;
+        QVERIFY(file.seek(offset) && file.getChar(&byte));
+        QCOMPARE(byte, FakeHttpServer::patternByte(offset));
+    }
+    file.close();
+    QVERIFY(file.remove());
 }
 
 QTEST_GUILESS_MAIN(tst_FileDownloader)

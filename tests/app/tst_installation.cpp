@@ -127,6 +127,7 @@ private slots:
     void courseServerDownStartsOffline_data();
     void courseServerDownStartsOffline();
     void catalogueWriteFails();
+    void diskFullDuringUpdate();
     void interruptedSwapIsUndone();
 
 private:
@@ -758,6 +759,51 @@ void tst_Installation::catalogueWriteFails()
     QVERIFY2(m_warnings.first().startsWith(QStringLiteral("Cannot write the course catalogue ")),
         qPrintable(m_warnings.first()));
     QVERIFY(QFileInfo(userFolder() + QStringLiteral("tavelo.xml")).isDir());
+}
+
+// The disk fills while a file of an update is written (the built player, its files limited to
+// 1 MiB, see PlayerProcess): the learner is told, the course with the learner's file and the
+// catalogue stay as they were, and nothing half-written is left.
+void tst_Installation::diskFullDuringUpdate()
+{
+    const QString course = userFolder() + QStringLiteral("english/");
+    install(true);
+    writeFile(course + QStringLiteral("notes/mine.txt"), "a file of the learner's own");
+    const auto before = snapshot(course);
+    const QByteArray catalogue = readFile(userFolder() + QStringLiteral("tavelo.xml"));
+    editServerCatalogue(QStringLiteral("extra.avx\" version=\"1\""), QStringLiteral("extra.avx\" version=\"2\""));
+    writeFile(serverFile(QStringLiteral("english/sounds/a.mp3")), QByteArray(2 << 20, 'v'));
+    QSettings settings(userFolder() + QStringLiteral("Tavelo.ini"), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("User/defaultLoadCourse"), English);
+    settings.setValue(QStringLiteral("User/defaultLoadCoursePath"), course + QStringLiteral("tavelo.avx"));
+    settings.sync();
+
+    const QString player
+        = PlayerProcess::install(m_bin.filePath(QStringLiteral("player")), m_apache.host(), m_apache.host());
+    PlayerProcess process;
+    process.setFileSizeLimit(1 << 20);
+    QVERIFY(process.start(player, m_home->path()));
+    QString output;
+    const QString told
+        = QStringLiteral("Warning ausgabe: Error downloading file: ") + course + QStringLiteral("sounds/a.mp3");
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     output += process.output();
+                     return output.contains(told) || process.process()->state() == QProcess::NotRunning;
+                 },
+                 60000),
+        qPrintable(output));
+    QVERIFY2(output.contains(told), qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("Download of ") + userFolder()
+                 + QStringLiteral(".english.staging/sounds/a.mp3 failed: cannot write")),
+        qPrintable(output));
+    process.stop();
+    QCOMPARE(snapshot(course), before);
+    QCOMPARE(readFile(userFolder() + QStringLiteral("tavelo.xml")), catalogue);
+    QCOMPARE(QDir(userFolder())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                 .filter(QStringLiteral(".english")),
+        QStringList { QStringLiteral(".english.installed") });
 }
 
 // The player ended after the old course folder was moved aside and before the new one took its
