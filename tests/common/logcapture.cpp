@@ -1,30 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logcapture.h"
 
-std::atomic<LogCapture *> LogCapture::s_active { nullptr };
+LogCapture *LogCapture::s_active = nullptr;
+QMutex LogCapture::s_activeLock;
 
 LogCapture::LogCapture()
 {
-    s_active = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
+    QMutexLocker locker(&s_activeLock);
+    s_active = this;
 }
 
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(m_previous);
+    // A worker thread may be logging right now: it must be done with this object first.
+    QMutexLocker locker(&s_activeLock);
     s_active = nullptr;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (LogCapture *capture = s_active) {
-        {
-            QMutexLocker locker(&capture->m_lock);
-            capture->m_messages.append(message);
-        }
-        if (capture->m_previous)
-            capture->m_previous(type, context, message);
+    QtMessageHandler previous = nullptr;
+    {
+        QMutexLocker activeLocker(&s_activeLock);
+        if (!s_active)
+            return;
+        QMutexLocker locker(&s_active->m_lock);
+        s_active->m_messages.append(message);
+        previous = s_active->m_previous;
     }
+    if (previous)
+        previous(type, context, message);
 }
 
 QStringList LogCapture::messages() const

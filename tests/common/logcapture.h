@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QtGlobal>
 
-#include <atomic>
-
 // Records every log message (from any thread) while it exists, and passes it on as well.
 class LogCapture
 {
@@ -23,7 +21,9 @@ public:
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
-    static std::atomic<LogCapture *> s_active;
+    // The capture that records, if any; the lock makes its end wait for a message in flight.
+    static LogCapture *s_active;
+    static QMutex s_activeLock;
     QtMessageHandler m_previous;
     mutable QMutex m_lock;
     QStringList m_messages;
