@@ -6,7 +6,12 @@
 // function below replaces Qt's for calls from this program, tells the sanitizer what it orders,
 // and calls Qt's own. Connections and posted events are modelled coarsely (one lock each for the
 // whole program), which can hide a race that only an unrelated connection or event would order.
-#if defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KEST_THREAD_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(KEST_THREAD_SANITIZER)
 
 #include <QDeadlineTimer>
 #include <QMutex>
