@@ -41,6 +41,19 @@ bool documentExtensionAt(const QChar *text, bool allowHtml)
     return false;
 }
 
+// name holds "USERPATH". Searched from its 'U's: most names hold none, and a general search
+// costs more than the rest of taking a name.
+bool namesUserPath(const QStringRef &name)
+{
+    const QLatin1String userPath("USERPATH");
+    for (int at = name.indexOf(QLatin1Char('U')); at >= 0 && at <= name.size() - userPath.size();
+         at = name.indexOf(QLatin1Char('U'), at + 1)) {
+        if (name.mid(at, userPath.size()) == userPath)
+            return true;
+    }
+    return false;
+}
+
 QString slashes(QString text)
 {
     text.replace(QLatin1String("\\\\"), QLatin1String("/"));
@@ -185,12 +198,14 @@ QStringList CourseScanner::collectProjectReferences(
     // is not resolved again (refused names are, so that each one is still logged).
     QSet<QString> staysInside;
     const auto take = [&](const QString &name, bool listFile) {
-        if (!staysInside.contains(name)) {
+        QSet<QString>::const_iterator known = staysInside.constFind(name);
+        if (known == staysInside.cend()) {
             if (refused(courseFolder, name))
                 return;
-            staysInside.insert(name);
+            known = staysInside.insert(name);
         }
-        list << name;
+        // The set's copy, so that the list holds one string per file however often it is named.
+        list << *known;
         if (listFile)
             scanListFile(courseFolder, name, list, partAddress);
     };
@@ -231,11 +246,11 @@ QStringList CourseScanner::collectProjectReferences(
 
         // A single name in element text or an attribute value; names inside a list are taken above.
         const int start = text.lastIndexOf(elementEnd ? QLatin1Char('>') : QLatin1Char('"'), i) + 1;
-        const QString name = text.mid(start, i + 4 - start).replace(QLatin1Char('\\'), QLatin1Char('/'));
+        const QStringRef found = text.midRef(start, i + 4 - start);
         // Files in the learner's own folder are not course files.
-        if (name.contains(QLatin1Char(',')) || name.isEmpty() || name.contains(QLatin1String("USERPATH")))
+        if (found.contains(QLatin1Char(',')) || found.isEmpty() || namesUserPath(found))
             continue;
-        take(name, listFile);
+        take(found.toString().replace(QLatin1Char('\\'), QLatin1Char('/')), listFile);
     }
     return list;
 }

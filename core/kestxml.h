@@ -21,7 +21,8 @@ constexpr int MaxDepth = 256;
 bool parse(QIODevice *device, QDomDocument &doc, QString *errorText = nullptr, int maxDepth = MaxDepth);
 
 // The document as the DOM would write it with indentation 1, read without building a DOM (so in
-// memory proportional to the text, and never recursively). Refuses what parse refuses.
+// memory proportional to the text, and never recursively). Refuses what parse refuses. A seekable
+// device is read whole first, which makes plain documents much faster to lay out.
 bool serialise(QIODevice *device, QString &text, QString *errorText = nullptr, int maxDepth = MaxDepth);
 
 } // namespace kestXml

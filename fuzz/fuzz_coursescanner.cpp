@@ -6,14 +6,47 @@
 #include "coursescanner.h"
 #include "fuzzsupport.h"
 #include "kestpaths.h"
+#include "kestxml.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+// serialise lays out what a seekable device holds with its own plain reader, and what this one
+// holds with the stream reader alone.
+class SequentialDevice : public QIODevice
+{
+public:
+    explicit SequentialDevice(const QByteArray &data)
+        : m_data(data)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_read + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *data, qint64 size) override
+    {
+        size = qMin(size, m_data.size() - m_read);
+        std::copy(m_data.constData() + m_read, m_data.constData() + m_read + size, data);
+        m_read += size;
+        return size;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const QByteArray m_data;
+    qint64 m_read = 0;
+};
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
@@ -32,6 +65,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString variablesFile = courseFolder + QStringLiteral("variables_win.txt");
     if (parts.size() > 1)
         kestFuzz::writeFile(variablesFile, parts.at(1));
+
+    // The plain reader may only accept what the stream reader accepts, laid out alike.
+    QByteArray part = parts.first();
+    QBuffer seekable(&part);
+    SequentialDevice sequential(part);
+    seekable.open(QIODevice::ReadOnly);
+    QString plain;
+    QString streamed;
+    const bool plainRead = kestXml::serialise(&seekable, plain);
+    if (plainRead != kestXml::serialise(&sequential, streamed) || plain != streamed) {
+        std::fprintf(stderr, "the plain reader and the stream reader disagree on the part\n");
+        std::abort();
+    }
 
     // Each missing file is worth one download per scan: a scan that asks for the same name again
     // multiplies the downloads of a start (a comma list of n names cost n * (n - 1)).

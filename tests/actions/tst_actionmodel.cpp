@@ -10,13 +10,6 @@
 
 #include <memory>
 
-namespace {
-std::unique_ptr<kestObject> build(const QString &body)
-{
-    return buildBody(body);
-}
-}
-
 class tst_ActionModel : public QObject
 {
     Q_OBJECT
@@ -77,7 +70,7 @@ void tst_ActionModel::values_data()
 void tst_ActionModel::values()
 {
     QFETCH(QString, body);
-    const auto root = build(body);
+    const auto root = buildBody(body);
     QVERIFY(root);
     QTEST(root->execute(), "result");
 }
@@ -100,7 +93,7 @@ void tst_ActionModel::actionListStops()
 {
     QFETCH(QString, body);
     QFETCH(bool, skipBefore);
-    const auto root = build(body);
+    const auto root = buildBody(body);
     QVERIFY(root);
     root->skipObject = skipBefore;
     QCOMPARE(root->execute(), QString());
@@ -122,7 +115,7 @@ void tst_ActionModel::inertTypes()
 {
     QFETCH(QString, type);
     // Their children are built, never executed.
-    const auto root = build(QStringLiteral("<%1><TestRecord>child</TestRecord><Text>x</Text></%1>").arg(type));
+    const auto root = buildBody(QStringLiteral("<%1><TestRecord>child</TestRecord><Text>x</Text></%1>").arg(type));
     QVERIFY2(root, qPrintable(type));
     QCOMPARE(QLatin1String(root->metaObject()->className()), type);
     QCOMPARE(root->childActionCount(), 2);
@@ -133,7 +126,7 @@ void tst_ActionModel::inertTypes()
 
 void tst_ActionModel::rootLookup()
 {
-    const auto root = build(QStringLiteral("<ActionList><ActionList><Text>deep</Text></ActionList></ActionList>"));
+    const auto root = buildBody(QStringLiteral("<ActionList><ActionList><Text>deep</Text></ActionList></ActionList>"));
     kestObject *deep = root->childAction(0)->childAction(0);
     QCOMPARE(deep->root(), root.get());
     QCOMPARE(root->root(), root.get());
@@ -146,7 +139,7 @@ void tst_ActionModel::rootLookup()
 
 void tst_ActionModel::stopSlots()
 {
-    const auto root = build(QStringLiteral("<ActionList><ActionList><Text>x</Text></ActionList></ActionList>"));
+    const auto root = buildBody(QStringLiteral("<ActionList><ActionList><Text>x</Text></ActionList></ActionList>"));
     kestObject *child = root->childAction(0);
     QSignalSpy loop(child, &kestObject::loopStop);
     QSignalSpy video(child, &kestObject::videoStop);
@@ -173,10 +166,10 @@ void tst_ActionModel::stopSlots()
 void tst_ActionModel::applicationStopsReachActions()
 {
     const auto root
-        = build(QStringLiteral("<ActionList><ActionList><Text>x</Text></ActionList><Text>y</Text></ActionList>"));
+        = buildBody(QStringLiteral("<ActionList><ActionList><Text>x</Text></ActionList><Text>y</Text></ActionList>"));
     // Every action hears each stop once: deep ones, a tree put below this one (as a called
     // procedure is) and one taken out of it.
-    kestObject *grafted = build(QStringLiteral("<ActionList><Text>p</Text></ActionList>")).release();
+    kestObject *grafted = buildBody(QStringLiteral("<ActionList><Text>p</Text></ActionList>")).release();
     grafted->setParent(root->childAction(0));
     kestObject *deep = root->childAction(0)->childAction(0);
     std::unique_ptr<kestObject> takenOut(root->childAction(1));
@@ -232,7 +225,7 @@ void tst_ActionModel::endAll()
     QFETCH(bool, alreadySkipped);
     QFETCH(QStringList, log);
 
-    const auto root = build(QStringLiteral("<ActionList><Text>x</Text></ActionList>"));
+    const auto root = buildBody(QStringLiteral("<ActionList><Text>x</Text></ActionList>"));
     root->prio = Prio(rootPrio);
     root->skipObject = alreadySkipped;
     kestObject *child = root->childAction(0);
@@ -256,7 +249,7 @@ void tst_ActionModel::endAllWithoutAction()
 
 void tst_ActionModel::stopTests()
 {
-    const auto root = build(QStringLiteral("<ActionList><Text>x</Text></ActionList>"));
+    const auto root = buildBody(QStringLiteral("<ActionList><Text>x</Text></ActionList>"));
     kestObject *child = root->childAction(0);
     QVERIFY(child->passesSkipTest());
     QVERIFY(!child->passesRunTest()); // no script registered as running

@@ -35,27 +35,20 @@ private:
     QString run(const QString &body, bool registered = true);
 
     std::unique_ptr<kestApplication> m_app;
-    QDomDocument m_procedures;
 };
 
 void tst_ControlFlow::initTestCase()
 {
     m_app = std::make_unique<kestApplication>();
     registerTestActions();
-    QVERIFY(m_procedures.setContent(
+    QDomDocument procedures;
+    QVERIFY(procedures.setContent(
         QStringLiteral("<Procedures>"
                        "<Code>Greet<ActionList><TestRecord>hello</TestRecord></ActionList></Code>"
                        "<Code>Leave<ActionList><TestRecord>in procedure</TestRecord><ExitProc/><TestRecord>not "
                        "reached</TestRecord></ActionList></Code>"
                        "</Procedures>")));
-    m_app->setProcedureSource([this](const QString &name) -> std::unique_ptr<kestObject> {
-        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull();
-             c = c.nextSiblingElement()) {
-            if (c.firstChild().nodeValue().trimmed() == name) // the script name leads the Code element
-                return kestScriptBuilder::buildScript(c);
-        }
-        return nullptr;
-    });
+    m_app->setProcedureSource(procedureSource(procedures));
 }
 
 void tst_ControlFlow::init()

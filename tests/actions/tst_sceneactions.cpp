@@ -13,29 +13,6 @@
 
 #include <memory>
 
-namespace {
-
-// An action whose arguments are literal texts; "|" separates them.
-QString call(const char *action, const char *args)
-{
-    QString body = QLatin1Char('<') + QLatin1String(action) + QLatin1Char('>');
-    for (const QString &text : QString::fromUtf8(args).split(QLatin1Char('|'), QString::SkipEmptyParts))
-        body += QStringLiteral("<Number>") + (text == QLatin1String("-") ? QString() : text)
-            + QStringLiteral("</Number>");
-    return body + QStringLiteral("</") + QLatin1String(action) + QLatin1Char('>');
-}
-
-// "command=payload" for each command sent.
-QStringList commands(const QSignalSpy &spy)
-{
-    QStringList seen;
-    for (const QList<QVariant> &signal : spy)
-        seen << signal.at(0).toString() + QLatin1Char('=') + signal.at(1).toString();
-    return seen;
-}
-
-} // namespace
-
 class tst_SceneActions : public QObject
 {
     Q_OBJECT
@@ -127,7 +104,7 @@ void tst_SceneActions::payloads()
     QSignalSpy spy(root.get(), &kestObject::gsSendEvent);
     LogCapture log;
     QCOMPARE(root->execute(), QString());
-    QCOMPARE(commands(spy), sent.isEmpty() ? QStringList() : QStringList { sent });
+    QCOMPARE(commands(spy, QLatin1Char('=')), sent.isEmpty() ? QStringList() : QStringList { sent });
     if (!logged.isEmpty())
         QCOMPARE(log.count(logged), 1);
 }
@@ -151,7 +128,7 @@ void tst_SceneActions::shuffleFollowsOneCycle()
     const auto single = buildRegistered(call("ShufflePosition", "only"), false);
     QSignalSpy spy(single.get(), &kestObject::gsSendEvent);
     single->execute();
-    QCOMPARE(commands(spy), QStringList { QStringLiteral("shufflePosition=only;only") });
+    QCOMPARE(commands(spy, QLatin1Char('=')), QStringList { QStringLiteral("shufflePosition=only;only") });
 }
 
 void tst_SceneActions::videoWaitEnds_data()
@@ -173,7 +150,7 @@ void tst_SceneActions::videoWaitEnds()
     TestRecord::clearJournal();
     QSignalSpy spy(root->childAction(0), &kestObject::gsSendEvent);
     const auto worker = runOnWorker(root.get());
-    QVERIFY(reachesEventLoop(root.get()));
+    QVERIFY(drainEvents(root.get()));
     QVERIFY(worker->isRunning());
 
     if (trigger == QLatin1String("video"))

@@ -7,6 +7,7 @@
 #include "kestscheduler.h"
 #include "kestthread.h"
 #include "logcapture.h"
+#include "mediafiles.h"
 #include "testactions.h"
 #include "testclock.h"
 #include "testfiles.h"
@@ -26,15 +27,6 @@
 #include <memory>
 
 namespace {
-
-// An action whose arguments are literal texts; "|" separates them.
-QString call(const char *action, const QString &args)
-{
-    QString body = QLatin1Char('<') + QLatin1String(action) + QLatin1Char('>');
-    for (const QString &text : args.split(QLatin1Char('|'), QString::SkipEmptyParts))
-        body += QStringLiteral("<Number>") + text.toHtmlEscaped() + QStringLiteral("</Number>");
-    return body + QStringLiteral("</") + QLatin1String(action) + QLatin1Char('>');
-}
 
 // The fixed part of a 44-byte WAV header (PCM, mono, 16 kHz, 16 bit), and whether its two sizes
 // agree with the file's size.
@@ -331,9 +323,7 @@ void tst_SoundActions::recordingRefused()
 
 void tst_SoundActions::recording()
 {
-    if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
-        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
-              "prints");
+    KEST_REQUIRE_SOUND_SERVER();
     const QString path = user(QStringLiteral("rec/voice.wav"));
     writeFile(path, "earlier recording");
     const auto root = buildRegistered(call("RecordSound", QStringLiteral("rec\\voice.wav|0")));
@@ -405,9 +395,7 @@ void tst_SoundActions::recordingWithoutMicrophone()
 
 void tst_SoundActions::recordingBesideHoverStoppedByClick()
 {
-    if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
-        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
-              "prints");
+    KEST_REQUIRE_SOUND_SERVER();
     QDomDocument doc;
     QVERIFY(doc.setContent(QStringLiteral("<Scripts><Code>Record<ActionList>")
         + call("RecordSound", QStringLiteral("voice.wav|0"))
@@ -437,9 +425,7 @@ void tst_SoundActions::recordingBesideHoverStoppedByClick()
 
 void tst_SoundActions::speech()
 {
-    if (!qEnvironmentVariableIsSet("PULSE_SERVER"))
-        QFAIL("No sound server: run the test through ctest, which starts one, or export what tools/sound-server.sh "
-              "prints");
+    KEST_REQUIRE_SOUND_SERVER();
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
     QSKIP("the speech engine takes minutes to learn its voices under a sanitizer");
 #endif
@@ -463,7 +449,7 @@ void tst_SoundActions::speech()
         QStringLiteral("One two three four five six seven eight nine ten eleven twelve thirteen fourteen. ")
             .repeated(4)));
     worker = runOnWorker(longText.get());
-    QVERIFY(reachesEventLoop(longText.get()));
+    QVERIFY(drainEvents(longText.get()));
     QVERIFY(worker->isRunning());
     longText->skipObject = true;
     QVERIFY(worker->wait(5000));

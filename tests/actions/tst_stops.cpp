@@ -54,22 +54,15 @@ private:
     std::unique_ptr<kestApplication> m_app;
     std::unique_ptr<Owner> m_owner;
     QList<QDomDocument> m_documents;
-    QDomDocument m_procedures;
 };
 
 void tst_Stops::initTestCase()
 {
     m_app = std::make_unique<kestApplication>();
     registerTestActions();
-    QVERIFY(m_procedures.setContent(Procedures));
-    m_app->setProcedureSource([this](const QString &name) -> std::unique_ptr<kestObject> {
-        for (QDomElement c = m_procedures.documentElement().firstChildElement(); !c.isNull();
-             c = c.nextSiblingElement()) {
-            if (c.firstChild().nodeValue() == name)
-                return kestScriptBuilder::buildScript(c);
-        }
-        return nullptr;
-    });
+    QDomDocument procedures;
+    QVERIFY(procedures.setContent(Procedures));
+    m_app->setProcedureSource(procedureSource(procedures));
     m_owner = std::make_unique<Owner>();
 }
 
@@ -82,12 +75,8 @@ void tst_Stops::cleanup()
 
 kestBranchManager *tst_Stops::manager(const QString &name, const QString &list)
 {
-    QDomDocument doc;
-    if (!doc.setContent(QStringLiteral("<Code>") + name + QStringLiteral("<ActionList>") + list
-            + QStringLiteral("</ActionList></Code>")))
-        qFatal("bad script");
-    m_documents << doc;
-    return new kestBranchManager(m_owner.get(), doc.documentElement(), name);
+    return branchManager(
+        m_owner.get(), name, QStringLiteral("<ActionList>") + list + QStringLiteral("</ActionList>"), m_documents);
 }
 
 void tst_Stops::start(kestBranchManager *branch, Prio prio, const QString &first)

@@ -40,30 +40,11 @@ QChar threadState(int tid)
     return close >= 0 && close + 2 < line.size() ? QLatin1Char(line.at(close + 2)) : QChar();
 }
 
-std::unique_ptr<kestObject> build(const QString &xml)
-{
-    QDomDocument doc;
-    if (!doc.setContent(QStringLiteral("<Code>") + xml + QStringLiteral("</Code>")))
-        return nullptr;
-    return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(doc.documentElement()));
-}
-
-// An action element with Text arguments.
-QString xml(const QString &type, const QStringList &arguments)
-{
-    QString result = QLatin1Char('<') + type + QLatin1Char('>');
-    for (const QString &argument : arguments)
-        result += QStringLiteral("<Text>") + argument.toHtmlEscaped() + QStringLiteral("</Text>");
-    return result + QStringLiteral("</") + type + QLatin1Char('>');
-}
-
 // Runs the action as the engine would: registered as the running script.
 void run(const QString &type, const QStringList &arguments)
 {
-    const auto root = build(xml(type, arguments));
-    statRunningObject = root.get();
-    root->execute();
-    statRunningObject = nullptr;
+    buildRegistered(call(type, arguments, "Text"))->execute();
+    clearRunning();
 }
 }
 
@@ -137,7 +118,8 @@ private slots:
 
     void setValueStopTests()
     {
-        const auto root = build(xml(QStringLiteral("SetValue"), { QStringLiteral("A"), QStringLiteral("1") }));
+        const auto root
+            = buildBody(call(QStringLiteral("SetValue"), { QStringLiteral("A"), QStringLiteral("1") }, "Text"));
         root->execute(); // no script running
         statRunningObject = root.get();
         root->skipObject = true;
@@ -145,9 +127,10 @@ private slots:
         statRunningObject = nullptr;
         QCOMPARE(variableValue(QStringLiteral("A")), QString());
         run(QStringLiteral("SetValue"), { QStringLiteral("A"), QStringLiteral("!+A") });
-        QCOMPARE(build(xml(QStringLiteral("GetValue"), { QStringLiteral("A") }))->execute(), QStringLiteral("A"));
+        QCOMPARE(buildBody(call(QStringLiteral("GetValue"), { QStringLiteral("A") }, "Text"))->execute(),
+            QStringLiteral("A"));
         // Unlike resolveValue, an unset name reads as "".
-        QCOMPARE(build(xml(QStringLiteral("GetValue"), { QStringLiteral("Z") }))->execute(), QString());
+        QCOMPARE(buildBody(call(QStringLiteral("GetValue"), { QStringLiteral("Z") }, "Text"))->execute(), QString());
     }
 
     void setRandomValue_data()
@@ -180,7 +163,7 @@ private slots:
             QVERIFY2(ok && value >= min && value <= max, qPrintable(variableValue(QStringLiteral("R"))));
         }
         QTest::ignoreMessage(QtDebugMsg, "Skipobject?");
-        build(xml(QStringLiteral("SetRandomValue"), { QStringLiteral("R"), low }))->execute();
+        buildBody(call(QStringLiteral("SetRandomValue"), { QStringLiteral("R"), low }, "Text"))->execute();
     }
 
     void shuffleVariable_data()
@@ -204,7 +187,7 @@ private slots:
             setVariables(QStringLiteral("a1=1;a2=2;b1=3;b2=4"));
             QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("[LibShufflePosition] : ") + groups));
             QTest::ignoreMessage(QtDebugMsg, "[LibShufflePosition] : Module worked fine!");
-            build(xml(QStringLiteral("ShuffleVariable"), { groups }))->execute();
+            buildBody(call(QStringLiteral("ShuffleVariable"), { groups }, "Text"))->execute();
             QStringList values;
             for (const char *name : { "a1", "a2", "b1", "b2" })
                 values << variableValue(QLatin1String(name));
@@ -308,7 +291,7 @@ private slots:
         QFETCH(QString, body);
         QFETCH(QString, name);
         setVariables(QStringLiteral("K=1;USERPATH=") + dataDir);
-        const auto root = build(body);
+        const auto root = buildBody(body);
         statRunningObject = root.get();
         std::atomic<bool> done { false };
         std::atomic<int> tid { 0 };
@@ -346,15 +329,15 @@ private slots:
         constexpr int threads = 4;
         constexpr int rounds = 2000;
         std::atomic<int> ready { 0 };
-        const auto running = build(QStringLiteral("<ActionList/>"));
+        const auto running = buildBody(QStringLiteral("<ActionList/>"));
         statRunningObject = running.get();
         setVariables(QStringLiteral("Count=0;USERPATH=/u"));
         std::vector<std::unique_ptr<QThread>> workers;
         for (int t = 0; t < threads; ++t) {
             workers.emplace_back(QThread::create([t, throughAction, &ready] {
                 const auto increment
-                    = build(QStringLiteral("<SetValue><Text>Count</Text><Text>!+Count</Text></SetValue>"));
-                const auto reader = build(QStringLiteral("<Text>[Count+1] (Count)</Text>"));
+                    = buildBody(QStringLiteral("<SetValue><Text>Count</Text><Text>!+Count</Text></SetValue>"));
+                const auto reader = buildBody(QStringLiteral("<Text>[Count+1] (Count)</Text>"));
                 for (++ready; ready < threads;) // start together, so that the increments overlap
                     QThread::yieldCurrentThread();
                 for (int i = 0; i < rounds; ++i) {

@@ -7,12 +7,11 @@
 #include "kestcommandrouter.h"
 #include "kestproject.h"
 #include "kestthread.h"
+#include "testfiles.h"
 #include "variablestore.h"
 #include "webview.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -45,13 +44,8 @@ int runCourse(int argc, char **argv)
     kestRegisterActions();
     QTemporaryDir user;
     const QString folder = user.path() + QLatin1Char('/');
-    QDirIterator files(CourseFolder, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString source = files.next();
-        const QString copy = folder + source.mid(CourseFolder.size());
-        QDir().mkpath(QFileInfo(copy).absolutePath());
-        QFile::copy(source, copy);
-    }
+    if (!copyTree(CourseFolder, folder))
+        return 1;
     kestVariables::assignVariable(QStringLiteral("USERPATH"), folder);
     kestVariables::assignVariable(QStringLiteral("INIPATH"), folder);
     hub.setProjectPath(folder);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The course author's commands of the real player: "--check" and "--play", their output and
 // their exit status.
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -36,13 +38,6 @@ Run player(const QStringList &arguments, const QString &home = {})
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-bool write(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 } // namespace
@@ -81,7 +76,7 @@ void tst_AuthorTools::checkStatus()
     QFETCH(QString, lastLine);
     QTemporaryDir dir;
     const QString broken = dir.filePath(QStringLiteral("broken.avx"));
-    QVERIFY(write(broken, "<Project>\n  <SubProject>\n</Project>\n"));
+    writeFile(broken, "<Project>\n  <SubProject>\n</Project>\n");
     arguments.replaceInStrings(QStringLiteral("@broken"), broken);
     const Run run = player(arguments);
     QCOMPARE(run.status, status);
@@ -111,11 +106,11 @@ void tst_AuthorTools::playFailsAStepThatCannotHold()
 {
     QTemporaryDir dir;
     const QString steps = dir.filePath(QStringLiteral("s.steps"));
-    QVERIFY(write(steps,
+    writeFile(steps,
         "# a click on nothing, a scene that never comes, a wrong value\n"
         "click Start\nwait scene Pictures\nexpect scene Quiz\nclick Nowhere\n"
         "wait value Clicks = 7 300\nscreenshot "
-            + QFile::encodeName(dir.filePath(QStringLiteral("shot.png"))) + "\n"));
+            + QFile::encodeName(dir.filePath(QStringLiteral("shot.png"))) + "\n");
     const Run run = player({ QStringLiteral("--play"), DemoCourse, QStringLiteral("--script"), steps },
         dir.filePath(QStringLiteral("home")));
     QCOMPARE(run.status, 1);
@@ -131,7 +126,7 @@ void tst_AuthorTools::playFailsAStepThatCannotHold()
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("shot.png"))));
 
     // A step that is not one is a usage error, found before the course starts.
-    QVERIFY(write(steps, "click\n"));
+    writeFile(steps, "click\n");
     QCOMPARE(player({ QStringLiteral("--play"), DemoCourse, QStringLiteral("--script"), steps }).status, 2);
 }
 

@@ -17,7 +17,6 @@
 
 #include <QDate>
 #include <QDir>
-#include <QDirIterator>
 #include <QDomDocument>
 #include <QFile>
 #include <QImageReader>
@@ -85,19 +84,6 @@ QStringList scenePictures(QQuickItem *item, QStringList *broken = nullptr)
         shown << scenePictures(child, broken);
     }
     return shown;
-}
-
-// Copies the course as the player keeps it: in the user folder, where recordings go too.
-bool copyCourse(const QString &target)
-{
-    QDirIterator files(CourseFolder, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString source = files.next();
-        const QString copy = target + source.mid(CourseFolder.size());
-        if (!QDir().mkpath(QFileInfo(copy).absolutePath()) || !QFile::copy(source, copy))
-            return false;
-    }
-    return true;
 }
 
 QObject *sceneObject(QQuickItem *sceneItem, const char *name)
@@ -171,7 +157,8 @@ void tst_DemoCourse::init()
     m_userFolder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_userFolder->isValid());
     const QString folder = m_userFolder->path() + QLatin1Char('/');
-    QVERIFY(copyCourse(folder));
+    // As the player keeps it: in the user folder, where recordings go too.
+    QVERIFY(copyTree(CourseFolder, folder));
     m_courseCopy = folder;
     kestVariables::assignVariable(QStringLiteral("USERPATH"), folder);
     kestVariables::assignVariable(QStringLiteral("INIPATH"), folder);

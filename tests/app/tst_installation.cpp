@@ -15,7 +15,6 @@
 #include "kestthread.h"
 #include "logcapture.h"
 #include "playerprocess.h"
-#include "servertree.h"
 #include "testactions.h"
 #include "testfiles.h"
 #include "variablestore.h"
@@ -38,6 +37,14 @@ namespace {
 
 const QString ServerData = QStringLiteral(KEST_TEST_DATA_DIR "/installation/server");
 const QString English = QStringLiteral("TAVELO English Version");
+
+// The server's tree from a tree under tests/data/, whose catalogue addresses ("@HOST@") name the
+// test's own server; what an earlier case left there goes first.
+bool copyServerTree(const QString &from, const QString &to, const QString &host)
+{
+    QDir(to + QStringLiteral("/tavelo")).removeRecursively();
+    return copyTree(from, to, [&host](QByteArray content) { return content.replace("@HOST@", host.toUtf8()); });
+}
 
 // Every file below folder, relative, with a digest of its content.
 QMap<QString, QByteArray> snapshot(const QString &folder)

@@ -31,11 +31,6 @@ QString data(const char *name)
     return QStringLiteral(KEST_TEST_DATA_DIR "/startup/") + QLatin1String(name);
 }
 
-void copyFile(const QString &from, const QString &to)
-{
-    writeFile(to, readFile(from));
-}
-
 // Runs the application's event loop for at most msecs: 0 when something told the application
 // to quit meanwhile, 42 when the time ran out.
 int runApplication(int msecs, const std::function<void()> &first = {})

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "coursecheck.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,21 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using Files = QMap<QString, QString>;
-Q_DECLARE_METATYPE(Files)
+Q_DECLARE_METATYPE(TestFiles)
 
 namespace {
-
-void writeFiles(const QString &folder, const Files &files)
-{
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        const QString path = folder + QLatin1Char('/') + it.key();
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(it.value().toUtf8());
-    }
-}
 
 QString line(const kestCheck::Problem &p)
 {
@@ -58,11 +47,11 @@ private slots:
 // Every row is a course whose only mistake is the one its rule is about, at a known place.
 void tst_CourseCheck::rules_data()
 {
-    QTest::addColumn<Files>("files");
+    QTest::addColumn<TestFiles>("files");
     QTest::addColumn<QString>("expected"); // "file:line:column: severity rule: start of message"
 
     const QString click = QStringLiteral("<Code>Script_Click<ActionList>%1</ActionList></Code>");
-    auto doc = [](const QString &body) { return Files { { QStringLiteral("c.avx"), body } }; };
+    auto doc = [](const QString &body) { return TestFiles { { QStringLiteral("c.avx"), body } }; };
 
     QTest::newRow("xml: not well-formed")
         << doc(QStringLiteral("<Project>\n<SubProject>\n</Project>\n")) << "c.avx:3:11: error xml: ";
@@ -92,11 +81,11 @@ void tst_CourseCheck::rules_data()
                + QStringLiteral("</Project>"))
         << "c.avx:2:3: warning unknown-element: \"Entites\" inside SubProject is ignored (did you mean \"Entities\"?)";
     QTest::newRow("unknown-attribute: Filname")
-        << Files { { QStringLiteral("c.avx"),
-                       QStringLiteral("<Project>")
-                           + scene(QStringLiteral("A"),
-                               QStringLiteral("<Entities>\n<Entity Name=\"E\"  Filname=\"x.png\"/></Entities>"))
-                           + QStringLiteral("</Project>") },
+        << TestFiles { { QStringLiteral("c.avx"),
+                           QStringLiteral("<Project>")
+                               + scene(QStringLiteral("A"),
+                                   QStringLiteral("<Entities>\n<Entity Name=\"E\"  Filname=\"x.png\"/></Entities>"))
+                               + QStringLiteral("</Project>") },
                { QStringLiteral("x.png"), QString() } }
         << "c.avx:2:19: warning unknown-attribute: Entity has no attribute Filname; it is ignored (did you mean "
            "\"Filename\"?)";
@@ -190,28 +179,28 @@ void tst_CourseCheck::rules_data()
         + QStringLiteral(
             "</Project>")) << "c.avx:2:30: error missing-file: sound \"sounds/a.wav\" is not in the course folder";
     QTest::newRow("missing-file: letter case")
-        << Files { { QStringLiteral("c.avx"),
-                       QStringLiteral("<Project>")
-                           + scene(QStringLiteral("A"),
-                               QStringLiteral(
-                                   "<Entities>\n<Entity Name=\"E\" Filename=\"pictures/apple.png\"/></Entities>"))
-                           + QStringLiteral("</Project>") },
+        << TestFiles { { QStringLiteral("c.avx"),
+                           QStringLiteral("<Project>")
+                               + scene(QStringLiteral("A"),
+                                   QStringLiteral(
+                                       "<Entities>\n<Entity Name=\"E\" Filename=\"pictures/apple.png\"/></Entities>"))
+                               + QStringLiteral("</Project>") },
                { QStringLiteral("Pictures/Apple.png"), QString() } }
         << "c.avx:2:18: error missing-file: picture \"pictures/apple.png\" is missing: only the letter case differs "
            "from \"Pictures/Apple.png\"";
     QTest::newRow("missing-file: variables file")
-        << Files { { QStringLiteral("c.avx"),
-                       QStringLiteral("<Project>") + scene(QStringLiteral("A")) + QStringLiteral("</Project>") },
+        << TestFiles { { QStringLiteral("c.avx"),
+                           QStringLiteral("<Project>") + scene(QStringLiteral("A")) + QStringLiteral("</Project>") },
                { QStringLiteral("variables_win.txt"), QStringLiteral("[Global]\nIntro=sounds\\intro.mp3\n") } }
         << "variables_win.txt:2:7: error missing-file: file \"sounds/intro.mp3\" is not in the course folder";
     QTest::newRow("unset-variable")
-        << Files { { QStringLiteral("c.avx"),
-                       QStringLiteral("<Project>")
-                           + scene(QStringLiteral("A"),
-                               QStringLiteral("\n<Code>Script_Main "
-                                              "<ActionList><SetValue><Text>Score</Text><Text>1</Text></"
-                                              "SetValue><Text>[Score*2] (Goal)</Text></ActionList></Code>"))
-                           + QStringLiteral("</Project>") },
+        << TestFiles { { QStringLiteral("c.avx"),
+                           QStringLiteral("<Project>")
+                               + scene(QStringLiteral("A"),
+                                   QStringLiteral("\n<Code>Script_Main "
+                                                  "<ActionList><SetValue><Text>Score</Text><Text>1</Text></"
+                                                  "SetValue><Text>[Score*2] (Goal)</Text></ActionList></Code>"))
+                               + QStringLiteral("</Project>") },
                { QStringLiteral("variables_win.txt"), QStringLiteral("[Global]\nName=x\n") } }
         << "c.avx:2:84: warning unset-variable: the text shows the variable (the parenthesis vanishes when it is "
            "unset) \"Goal\", which no script and no variables file sets";
@@ -252,7 +241,7 @@ void tst_CourseCheck::rules_data()
 
 void tst_CourseCheck::rules()
 {
-    QFETCH(Files, files);
+    QFETCH(TestFiles, files);
     QFETCH(QString, expected);
     QTemporaryDir dir;
     writeFiles(dir.path(), files);

@@ -6,38 +6,55 @@ QMutex LogCapture::s_activeLock;
 
 LogCapture::LogCapture()
 {
-    m_previous = qInstallMessageHandler(&LogCapture::handler);
     QMutexLocker locker(&s_activeLock);
+    m_outer = s_active;
+    // Inside another capture, the handler passes messages on to what was there before the outermost.
+    const QtMessageHandler previous = qInstallMessageHandler(&LogCapture::handler);
+    m_previous = m_outer ? m_outer->m_previous : previous;
     s_active = this;
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(m_previous);
-    // A worker thread may be logging right now: it must be done with this object first.
     QMutexLocker locker(&s_activeLock);
-    s_active = nullptr;
+    s_active = m_outer;
+    if (!m_outer)
+        qInstallMessageHandler(m_previous);
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     QtMessageHandler previous = nullptr;
     {
-        QMutexLocker activeLocker(&s_activeLock);
+        QMutexLocker locker(&s_activeLock);
         if (!s_active)
             return;
-        QMutexLocker locker(&s_active->m_lock);
-        s_active->m_messages.append(message);
         previous = s_active->m_previous;
+        for (LogCapture *capture = s_active; capture; capture = capture->m_outer)
+            capture->record(type, message);
     }
     if (previous)
         previous(type, context, message);
+}
+
+void LogCapture::record(QtMsgType type, const QString &message)
+{
+    QMutexLocker locker(&m_lock);
+    m_messages.append(message);
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        m_warnings.append(message);
 }
 
 QStringList LogCapture::messages() const
 {
     QMutexLocker locker(&m_lock);
     return m_messages;
+}
+
+QStringList LogCapture::warnings() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_warnings;
 }
 
 int LogCapture::count(const QString &message) const
@@ -61,4 +78,5 @@ void LogCapture::clear()
 {
     QMutexLocker locker(&m_lock);
     m_messages.clear();
+    m_warnings.clear();
 }

@@ -5,14 +5,19 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// Records every log message (from any thread) while it exists, and passes it on as well.
+// Records every log message (from any thread) while it exists, and passes it on as well. One
+// may be made while another exists: both record until the newer one goes, which must go first.
 class LogCapture
 {
 public:
     LogCapture();
     ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList messages() const;
+    // Messages of warning level and above, in order.
+    QStringList warnings() const;
     int count(const QString &message) const;
     // Messages starting with prefix, in order.
     QStringList startingWith(const QString &prefix) const;
@@ -20,11 +25,15 @@ public:
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    void record(QtMsgType type, const QString &message);
 
-    // The capture that records, if any; the lock makes its end wait for a message in flight.
+    // The newest capture, if any. The lock makes a capture's end wait for a message in flight on
+    // another thread.
     static LogCapture *s_active;
     static QMutex s_activeLock;
-    QtMessageHandler m_previous;
+    LogCapture *m_outer = nullptr;
+    QtMessageHandler m_previous = nullptr;
     mutable QMutex m_lock;
     QStringList m_messages;
+    QStringList m_warnings;
 };

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testactions.h"
 
+#include "kestbranchmanager.h"
 #include "kestscheduler.h"
 #include "scriptbuilder.h"
 #include "valueactions.h"
 
-#include <QTest>
+#include <QDomDocument>
+#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
-
-#include <atomic>
 
 #include <atomic>
 #include <memory>
@@ -51,12 +51,37 @@ QString literal(const QString &text)
     return QStringLiteral("<Number>") + text.toHtmlEscaped() + QStringLiteral("</Number>");
 }
 
-QString call(const QString &action, const QStringList &args)
+QString call(const QString &action, const QStringList &args, const char *argumentType)
 {
+    const QString type = QLatin1String(argumentType);
     QString body = QLatin1Char('<') + action + QLatin1Char('>');
     for (const QString &text : args)
-        body += literal(text);
+        body += QLatin1Char('<') + type + QLatin1Char('>') + text.toHtmlEscaped() + QStringLiteral("</") + type
+            + QLatin1Char('>');
     return body + QStringLiteral("</") + action + QLatin1Char('>');
+}
+
+QString call(const char *action, const QString &args)
+{
+    QStringList texts = args.split(QLatin1Char('|'), QString::SkipEmptyParts);
+    for (QString &text : texts) {
+        if (text == QLatin1String("-"))
+            text.clear();
+    }
+    return call(QLatin1String(action), texts);
+}
+
+QString call(const char *action, const char *args)
+{
+    return call(action, QString::fromUtf8(args));
+}
+
+QStringList commands(const QSignalSpy &spy, QChar separator)
+{
+    QStringList seen;
+    for (const QList<QVariant> &signal : spy)
+        seen << signal.at(0).toString() + separator + signal.at(1).toString();
+    return seen;
 }
 
 bool drainEvents(QObject *target, int timeoutMs)
@@ -73,6 +98,28 @@ std::unique_ptr<kestObject> buildBody(const QString &body)
     if (!doc.setContent(QStringLiteral("<Code>") + body + QStringLiteral("</Code>")))
         return nullptr;
     return std::unique_ptr<kestObject>(kestScriptBuilder::buildScript(doc.documentElement()));
+}
+
+kestBranchManager *branchManager(
+    QObject *owner, const QString &name, const QString &body, QList<QDomDocument> &documents)
+{
+    QDomDocument doc;
+    if (!doc.setContent(QStringLiteral("<Code>") + name + body + QStringLiteral("</Code>")))
+        qFatal("bad script %s", qPrintable(body));
+    documents << doc;
+    return new kestBranchManager(owner, doc.documentElement(), name);
+}
+
+kestApplication::ProcedureSource procedureSource(const QDomDocument &procedures)
+{
+    return [procedures](const QString &name) -> std::unique_ptr<kestObject> {
+        for (QDomElement c = procedures.documentElement().firstChildElement(); !c.isNull();
+             c = c.nextSiblingElement()) {
+            if (c.firstChild().nodeValue().trimmed() == name)
+                return kestScriptBuilder::buildScript(c);
+        }
+        return nullptr;
+    };
 }
 
 std::unique_ptr<QThread> runOnWorker(kestObject *root)
@@ -116,12 +163,4 @@ void registerTestActions()
     kestScriptBuilder::registerAction<TestRecord>(QStringLiteral("TestRecord"));
     kestScriptBuilder::registerAction<TestArgument>(QStringLiteral("TestArgument"));
     kestScriptBuilder::registerAction<TestStop>(QStringLiteral("TestStop"));
-}
-
-bool reachesEventLoop(QObject *object, int timeoutMs)
-{
-    auto reached = std::make_shared<std::atomic<bool>>(false);
-    QMetaObject::invokeMethod(
-        object, [reached] { *reached = true; }, Qt::QueuedConnection);
-    return QTest::qWaitFor([reached] { return reached->load(); }, timeoutMs);
 }

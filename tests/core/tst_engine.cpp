@@ -8,14 +8,15 @@
 #include "scriptbuilder.h"
 #include "testactions.h"
 
+#include <QDeadlineTimer>
 #include <QDomDocument>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QThread>
 #include <QTimer>
+#include <QWaitCondition>
 #include <QtTest>
 
 #include <memory>
@@ -37,11 +38,13 @@ struct Probe
     QSet<QString> released;
     bool releaseAll = false;
     QHash<QString, bool> registered; // per mark: its branch was the registered one
+    QWaitCondition changed; // an event added or a hold released
 
     void add(const QString &event)
     {
         QMutexLocker locker(&lock);
         events << event;
+        changed.wakeAll();
     }
     QStringList all()
     {
@@ -70,11 +73,36 @@ struct Probe
     {
         QMutexLocker locker(&lock);
         released.insert(tag);
+        changed.wakeAll();
+    }
+    void releaseEverything()
+    {
+        QMutexLocker locker(&lock);
+        releaseAll = true;
+        changed.wakeAll();
     }
     bool isReleased(const QString &tag)
     {
         QMutexLocker locker(&lock);
         return releaseAll || released.contains(tag);
+    }
+    // Blocks the calling thread, without handling its events, until the test releases tag.
+    void waitReleased(const QString &tag)
+    {
+        QMutexLocker locker(&lock);
+        while (!releaseAll && !released.contains(tag))
+            changed.wait(&lock);
+    }
+    // Blocks the calling thread, without handling its events, until event has happened.
+    bool waitFor(const QString &event, int timeoutMs)
+    {
+        QMutexLocker locker(&lock);
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!events.contains(event)) {
+            if (!changed.wait(&lock, deadline))
+                return events.contains(event);
+        }
+        return true;
     }
     void reset()
     {
@@ -140,11 +168,7 @@ class TestSlowBuild : public kestObject
 {
     Q_OBJECT
 public:
-    TestSlowBuild()
-    {
-        while (!probe.isReleased("build"_q))
-            QThread::msleep(2);
-    }
+    TestSlowBuild() { probe.waitReleased("build"_q); }
     QString execute() override { return QString(); }
 };
 
@@ -307,10 +331,7 @@ void tst_Engine::init()
 
 void tst_Engine::cleanup()
 {
-    {
-        QMutexLocker locker(&probe.lock);
-        probe.releaseAll = true;
-    }
+    probe.releaseEverything();
     QVERIFY(kestThread::shutdownAll(10000));
     m_owner.reset();
     QTRY_COMPARE(kestThread::liveCount(), 0);
@@ -327,11 +348,7 @@ void tst_Engine::cleanup()
 kestBranchManager *tst_Engine::manager(const QString &name, const QString &list, QObject *owner, bool inList)
 {
     const QString body = inList ? "<ActionList>"_q + list + "</ActionList>"_q : list;
-    QDomDocument doc;
-    if (!doc.setContent("<Code>"_q + name + body + "</Code>"_q))
-        qFatal("bad script %s", qPrintable(body));
-    m_documents << doc;
-    return new kestBranchManager(owner ? owner : m_owner.get(), doc.documentElement(), name);
+    return branchManager(owner ? owner : m_owner.get(), name, body, m_documents);
 }
 
 void tst_Engine::priorityOutcomes_data()
@@ -602,10 +619,7 @@ void tst_Engine::managerDeletedWithBranch()
     if (state == "ended"_q) {
         // Ended, but its queued finished() must not reach the manager: no events processed.
         probe.release("M1"_q);
-        QElapsedTimer clock;
-        clock.start();
-        while (!probe.has("mark:after"_q) && clock.elapsed() < 5000)
-            QThread::msleep(1);
+        QVERIFY(probe.waitFor("mark:after"_q, 30000));
     }
     const int live = kestThread::liveCount();
     delete m;

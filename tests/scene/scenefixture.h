@@ -2,13 +2,14 @@
 // A loaded scene in a shown host widget, and helpers to reach into the document.
 #pragma once
 
+#include "logcapture.h"
+#include "mediafiles.h"
+#include "testfiles.h"
 #include "webview.h"
 
 #include <QDomDocument>
-#include <QFile>
 #include <QImage>
 #include <QPixmap>
-#include <QProcess>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlExpression>
@@ -16,7 +17,6 @@
 #include <QQuickView>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
@@ -25,40 +25,32 @@
 
 namespace sceneTest {
 
-// Script errors of the scene documents, collected while a test runs.
-inline QStringList &scriptErrors()
+// The log since the test's init() called watchScriptErrors().
+inline std::unique_ptr<LogCapture> &sceneLog()
 {
-    static QStringList errors;
-    return errors;
+    static std::unique_ptr<LogCapture> log;
+    return log;
 }
 
-inline QtMessageHandler &previousHandler()
-{
-    static QtMessageHandler handler = nullptr;
-    return handler;
-}
-
-inline void recordScriptErrors(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    const QtMessageHandler previous = previousHandler();
-    const bool fromScene = message.contains(QLatin1String("qrc:/Resources/"));
-    const bool isError = message.contains(QLatin1String("Error")) || message.contains(QLatin1String("Unable to assign"))
-        || message.contains(QLatin1String("not a function"));
-    if (type == QtWarningMsg && fromScene && isError)
-        scriptErrors() << message;
-    if (previous)
-        previous(type, context, message);
-}
-
-// Installs the collector once; the earlier handler still prints everything.
 inline void watchScriptErrors()
 {
-    static bool installed = false;
-    if (!installed) {
-        installed = true;
-        previousHandler() = qInstallMessageHandler(recordScriptErrors);
+    sceneLog().reset();
+    sceneLog() = std::make_unique<LogCapture>();
+}
+
+// The script errors of the scene documents in that log.
+inline QStringList scriptErrors()
+{
+    QStringList errors;
+    if (!sceneLog())
+        return errors;
+    for (const QString &message : sceneLog()->warnings()) {
+        const bool isError = message.contains(QLatin1String("Error"))
+            || message.contains(QLatin1String("Unable to assign")) || message.contains(QLatin1String("not a function"));
+        if (message.contains(QLatin1String("qrc:/Resources/")) && isError)
+            errors << message;
     }
-    scriptErrors().clear();
+    return errors;
 }
 
 // Attributes written as "Name=A X=10 Width=100" (no blanks inside a value).
@@ -77,28 +69,6 @@ inline QDomElement entityElement(const QStringList &attributes)
         element.setAttribute(attribute.left(eq), attribute.mid(eq + 1));
     }
     return element;
-}
-
-inline bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// Runs a tool to the end; false when it is missing or fails.
-inline bool runTool(const QString &program, const QStringList &arguments)
-{
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        return false;
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// The private sound server of the test command, or none.
-inline bool soundServerReachable()
-{
-    return runTool(QStringLiteral("pactl"), { QStringLiteral("info") });
 }
 
 struct Scene

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,11 +40,8 @@ void tst_SceneComponents::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_base = m_dir.path() + QLatin1Char('/');
-    for (const QString &name : { QStringLiteral("a.png"), QStringLiteral("b.png") }) {
-        QImage picture(4, 4, QImage::Format_RGB32);
-        picture.fill(Qt::white);
-        QVERIFY(picture.save(m_base + name));
-    }
+    for (const QString &name : { QStringLiteral("a.png"), QStringLiteral("b.png") })
+        QVERIFY(!makePicture(m_dir.path(), name, Qt::white).isEmpty());
 }
 
 void tst_SceneComponents::init()
@@ -91,7 +89,9 @@ void tst_SceneComponents::objectsGivenBackOnReset()
     Scene scene;
     QVERIFY(scene.start(m_base));
     scene.view->addEntity(entityElement(attrs("Name=Menu Width=100 Height=100 Text=m")), true, QString());
-    QTest::qWait(0);
+    // As the main loop does: what destroy() handed over is deleted, at once and without waiting.
+    const auto deleteHandedOver = [] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); };
+    deleteHandedOver();
     const int withMenu = scene.root()->findChildren<QObject *>().size();
 
     QList<int> counts;
@@ -107,14 +107,13 @@ void tst_SceneComponents::objectsGivenBackOnReset()
         scene.call("actionVideoPlayer", QStringLiteral("setsource;_;E2;_;none.ogv;_;0"));
         QVERIFY(scene.root()->findChildren<QObject *>().size() > withMenu + 20);
         scene.view->subprojectReset();
-        // As the main loop does after the reset: what destroy() handed over is deleted.
-        QTest::qWait(0);
+        deleteHandedOver();
         counts << scene.root()->findChildren<QObject *>().size();
     }
     // Only the menu button stays, round after round.
     QCOMPARE(counts, QList<int>({ withMenu, withMenu, withMenu, withMenu }));
     scene.view->projectReset();
-    QTest::qWait(0);
+    deleteHandedOver();
     QVERIFY(scene.root()->findChildren<QObject *>().size() < withMenu);
 }
 
@@ -147,8 +146,14 @@ void tst_SceneComponents::entityVideo()
     QSignalSpy finished(scene.view.get(), &WebView::finishedVideoSignal);
     scene.view->videoPlayerAction(
         QStringLiteral("setsource;_;Screen;_;") + file + QStringLiteral(";_;") + QString::number(repeat));
-    // An unplayable file tells nobody until it is asked to play.
-    QTest::qWait(300);
+    // Once the player has loaded its file or found it unplayable, an unplayable file still tells
+    // nobody until it is asked to play. (3 is MediaPlayer.Loaded.)
+    const QString entity = QStringLiteral("dynamicEntityLayer.children[0]");
+    QTRY_VERIFY_WITH_TIMEOUT(scene
+                                 .eval(entity + QStringLiteral(".videoBroken || ") + entity
+                                     + QStringLiteral(".children[2].item.status === 3"))
+                                 .toBool(),
+        15000);
     QCOMPARE(finished.size(), 0);
 
     QElapsedTimer clock;
@@ -165,7 +170,13 @@ void tst_SceneComponents::entityVideo()
     QVERIFY2(clock.elapsed() >= minimumMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(scene.eval(QStringLiteral("mycanvas.videoIsPlaying")).toBool(), false);
     QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[2].visible")).toBool(), false);
-    QTest::qWait(300);
+    // Nothing plays on that could end a second time, and once the player is gone nothing is left
+    // that could report at all.
+    QCOMPARE(scene.eval(entity + QStringLiteral(".children[2].item.playbackState")).toInt(), 0);
+    QPointer<QObject> player = scene.eval(entity + QStringLiteral(".children[2].item")).value<QObject *>();
+    QVERIFY(player);
+    scene.view->subprojectReset();
+    QTRY_VERIFY_WITH_TIMEOUT(player.isNull(), 10000);
     QCOMPARE(finished.size(), 1);
 }
 
