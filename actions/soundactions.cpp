@@ -255,6 +255,11 @@ QStringList kestPlaySound::readList(const QString &listName, bool cleanLines) co
     return entries;
 }
 
+PlayList::PlayList()
+{
+    connectSpeechEnd();
+}
+
 QString PlayList::execute()
 {
     if (!passesSkipTest())

@@ -62,6 +62,7 @@ class PlayList : public kestPlaySound
 {
     Q_OBJECT
 public:
+    PlayList();
     QString execute() override;
 };
 

@@ -8,6 +8,8 @@
 
 #include <QChildEvent>
 
+#include <utility>
+
 QString prioName(Prio prio)
 {
     switch (prio) {
@@ -25,17 +27,65 @@ QString prioName(Prio prio)
     return QString();
 }
 
+namespace {
+
+// Set while the builder creates an action that it puts below a parent action at once.
+thread_local bool t_childConstruction = false;
+
+} // namespace
+
+kestObject::ChildConstruction::ChildConstruction()
+{
+    t_childConstruction = true;
+}
+
+kestObject::ChildConstruction::~ChildConstruction()
+{
+    t_childConstruction = false;
+}
+
 kestObject::kestObject(QObject *parent)
     : QObject(parent)
 {
-    if (kestApplication *app = kestApplication::instance()) {
-        connect(this, &kestObject::endTextToSpeech, app, &kestApplication::kestEndTextToSpeech, Qt::QueuedConnection);
-        connect(app, &kestApplication::stopAll, this, &kestObject::stopAll);
-        connect(app, &kestApplication::exitAll, this, &kestObject::exit);
-        connect(app, &kestApplication::stopVideoSignal, this, &kestObject::stopVideo);
-        connect(app, &kestApplication::stopRecord, this, &kestObject::stopRecord);
+    // Only a tree's root listens to the application; it hands each stop on to the actions below
+    // it. Connections on every action made large trees slow to build and, spread over the heap,
+    // slow to run. The flag covers the first action constructed only: the one the builder makes,
+    // not any that action makes itself.
+    const bool child = std::exchange(t_childConstruction, false);
+    if (!child && !qobject_cast<kestObject *>(parent))
+        listenToApplication();
+}
+
+void kestObject::listenToApplication()
+{
+    kestApplication *app = kestApplication::instance();
+    if (m_listening || !app)
+        return;
+    m_listening = true;
+    connect(app, &kestApplication::stopAll, this, [this] { relay(&kestObject::stopAll); });
+    connect(app, &kestApplication::exitAll, this, [this] { relay(&kestObject::exit); });
+    connect(app, &kestApplication::stopVideoSignal, this, [this] { relay(&kestObject::stopVideo); });
+    connect(app, &kestApplication::stopRecord, this, [this] { relay(&kestObject::stopRecord); });
+}
+
+void kestObject::relay(void (kestObject::*slot)())
+{
+    // In creation order, as if every action had its own connection; an action that listens
+    // itself (a tree put below this one) is reached through its own.
+    (this->*slot)();
+    for (int i = 0;; ++i) {
+        kestObject *child = childAction(i);
+        if (!child)
+            break;
+        if (!child->m_listening)
+            child->relay(slot);
     }
-    connect(this, &kestObject::newThread, this, &kestObject::endAll);
+}
+
+void kestObject::connectSpeechEnd()
+{
+    if (kestApplication *app = kestApplication::instance())
+        connect(this, &kestObject::endTextToSpeech, app, &kestApplication::kestEndTextToSpeech, Qt::QueuedConnection);
 }
 
 void kestObject::connectCommands()
@@ -85,10 +135,15 @@ void kestObject::childEvent(QChildEvent *event)
 {
     // At ChildAdded a child made with this as its constructor's parent is not yet an action:
     // it is counted as another child, which only costs the fast path below.
-    if (event->added() && !qobject_cast<kestObject *>(event->child()))
+    if (event->added() && !qobject_cast<kestObject *>(event->child())) {
         m_otherChildren.append(event->child());
-    else if (event->removed())
+    } else if (event->removed()) {
         m_otherChildren.removeOne(event->child());
+        // An action taken out of the tree (not one being deleted: that is no action any more)
+        // is a root now and must hear the application itself.
+        if (auto *action = qobject_cast<kestObject *>(event->child()))
+            action->listenToApplication();
+    }
     QObject::childEvent(event);
 }
 
@@ -128,7 +183,7 @@ QString kestObject::argument(int index) const
     return action ? action->execute() : QString();
 }
 
-QString kestObject::elementText() const
+const QString &kestObject::elementText() const
 {
     return m_text;
 }
@@ -162,6 +217,11 @@ void kestObject::stopRecord()
 void kestObject::endAll(Prio newPrio)
 {
     endAllOn(this, newPrio);
+}
+
+void kestObject::newThread(Prio prio)
+{
+    endAll(prio);
 }
 
 void kestObject::endAllOn(kestObject *action, Prio newPrio)

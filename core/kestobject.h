@@ -48,10 +48,24 @@ public:
 
     // The element's own text: the value of its first child node, "" when it has none. Read once
     // by load(): value actions run often, and the document is not changed under a tree.
-    QString elementText() const;
+    const QString &elementText() const;
 
     // The pre-emption check of a newer branch with priority newPrio on action (which may be null).
     static void endAllOn(kestObject *action, Prio newPrio);
+    // A newer branch of priority prio reaches this action: endAll(prio). A plain call rather than
+    // a signal connected to endAll: a connection on every action made large trees slow.
+    void newThread(Prio prio);
+
+    // While one exists on a thread, the next action constructed there is taken for a child that
+    // is put below a parent action at once (the builder does so): it leaves the application's
+    // stop signals to its root, which hands them on.
+    class ChildConstruction
+    {
+    public:
+        ChildConstruction();
+        ~ChildConstruction();
+        Q_DISABLE_COPY(ChildConstruction)
+    };
 
 signals:
     void gsSendEvent(const QString &command, const QString &payload);
@@ -63,7 +77,6 @@ signals:
     void recordStop();
     void loopPause();
     void endTextToSpeech();
-    void newThread(Prio prio);
     void breakAllProc();
 
 public slots:
@@ -77,11 +90,19 @@ public slots:
 protected:
     // Queued route of this action's commands to the application's command router.
     void connectCommands();
+    // Queued route of endTextToSpeech() to the application, for the actions that emit it.
+    void connectSpeechEnd();
 
     void childEvent(QChildEvent *event) override;
 
 private:
+    // Connects the application's stop signals to relay(); once per action, and only for a root.
+    void listenToApplication();
+    // Runs slot on this action and on every action below it that does not listen itself.
+    void relay(void (kestObject::*slot)());
+
     QString m_text;
+    bool m_listening = false;
     // Children that are not actions (timers, loops, an action still under construction when it
     // was parented). While there are none, child action k is simply child k.
     QVector<QObject *> m_otherChildren;

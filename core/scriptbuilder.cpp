@@ -62,9 +62,11 @@ kestObject *kestScriptBuilder::createAction(const QString &tagName, kestObject *
     }
     if (!factory)
         return nullptr;
+    if (!parent)
+        return factory();
+    kestObject::ChildConstruction child;
     kestObject *action = factory();
-    if (parent)
-        action->setParent(parent);
+    action->setParent(parent);
     return action;
 }
 

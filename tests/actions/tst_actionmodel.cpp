@@ -165,20 +165,32 @@ void tst_ActionModel::stopSlots()
 
 void tst_ActionModel::applicationStopsReachActions()
 {
-    const auto root = buildBody(QStringLiteral("<ActionList><Text>x</Text></ActionList>"));
-    QSignalSpy loop(root.get(), &kestObject::loopStop);
-    QSignalSpy video(root.get(), &kestObject::videoStop);
-    QSignalSpy record(root.get(), &kestObject::recordStop);
-    emit m_app->stopAll();
-    emit m_app->stopVideoSignal();
-    emit m_app->stopRecord();
-    QCOMPARE(loop.count(), 1);
-    QCOMPARE(video.count(), 1);
-    QCOMPARE(record.count(), 1);
+    const auto root
+        = buildBody(QStringLiteral("<ActionList><ActionList><Text>x</Text></ActionList><Text>y</Text></ActionList>"));
+    // Every action hears each stop once: deep ones, a tree put below this one (as a called
+    // procedure is) and one taken out of it.
+    kestObject *grafted = buildBody(QStringLiteral("<ActionList><Text>p</Text></ActionList>")).release();
+    grafted->setParent(root->childAction(0));
+    kestObject *deep = root->childAction(0)->childAction(0);
+    std::unique_ptr<kestObject> takenOut(root->childAction(1));
+    takenOut->setParent(nullptr);
+    for (kestObject *action : { root.get(), deep, grafted, grafted->childAction(0), takenOut.get() }) {
+        QSignalSpy loop(action, &kestObject::loopStop);
+        QSignalSpy video(action, &kestObject::videoStop);
+        QSignalSpy record(action, &kestObject::recordStop);
+        emit m_app->stopAll();
+        emit m_app->stopVideoSignal();
+        emit m_app->stopRecord();
+        QCOMPARE(loop.count(), 1);
+        QCOMPARE(video.count(), 1);
+        QCOMPARE(record.count(), 1);
+    }
     QVERIFY(!root->skipObject);
+    QSignalSpy loop(deep, &kestObject::loopStop);
     emit m_app->exitAll();
-    QCOMPARE(loop.count(), 2);
+    QCOMPARE(loop.count(), 1);
     QVERIFY(root->skipObject);
+    QVERIFY(takenOut->skipObject);
 }
 
 void tst_ActionModel::endAll_data()
@@ -221,8 +233,8 @@ void tst_ActionModel::endAll()
     for (const QString &line : log)
         QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
 
-    // Through the signal the engine uses to reach a branch on its own thread.
-    emit child->newThread(Prio(newPrio));
+    // Through the call a newer branch makes on an action of the running one.
+    child->newThread(Prio(newPrio));
 
     QTEST(bool(root->skipObject), "skipped");
     QTEST(!loop.isEmpty(), "loopStop");

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logcapture.h"
 
-std::atomic<LogCapture *> LogCapture::s_active { nullptr };
+LogCapture *LogCapture::s_active = nullptr;
+QMutex LogCapture::s_activeLock;
 
 LogCapture::LogCapture()
-    : m_outer(s_active.load())
 {
+    QMutexLocker locker(&s_activeLock);
+    m_outer = s_active;
     // Inside another capture, the handler passes messages on to what was there before the outermost.
     const QtMessageHandler previous = qInstallMessageHandler(&LogCapture::handler);
     m_previous = m_outer ? m_outer->m_previous : previous;
@@ -14,6 +16,7 @@ LogCapture::LogCapture()
 
 LogCapture::~LogCapture()
 {
+    QMutexLocker locker(&s_activeLock);
     s_active = m_outer;
     if (!m_outer)
         qInstallMessageHandler(m_previous);
@@ -21,12 +24,15 @@ LogCapture::~LogCapture()
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    LogCapture *capture = s_active;
-    if (!capture)
-        return;
-    const QtMessageHandler previous = capture->m_previous;
-    for (; capture; capture = capture->m_outer)
-        capture->record(type, message);
+    QtMessageHandler previous = nullptr;
+    {
+        QMutexLocker locker(&s_activeLock);
+        if (!s_active)
+            return;
+        previous = s_active->m_previous;
+        for (LogCapture *capture = s_active; capture; capture = capture->m_outer)
+            capture->record(type, message);
+    }
     if (previous)
         previous(type, context, message);
 }

@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QtGlobal>
 
-#include <atomic>
-
 // Records every log message (from any thread) while it exists, and passes it on as well. One
 // may be made while another exists: both record until the newer one goes, which must go first.
 class LogCapture
@@ -29,7 +27,10 @@ private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
     void record(QtMsgType type, const QString &message);
 
-    static std::atomic<LogCapture *> s_active;
+    // The newest capture, if any. The lock makes a capture's end wait for a message in flight on
+    // another thread.
+    static LogCapture *s_active;
+    static QMutex s_activeLock;
     LogCapture *m_outer = nullptr;
     QtMessageHandler m_previous = nullptr;
     mutable QMutex m_lock;

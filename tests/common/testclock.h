@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <memory>
 
 // Stands in for the player's monotonic clock while it exists: real time still passes (courses
@@ -16,8 +17,9 @@ public:
     TestClock()
     {
         m_state->real.start();
-        kestClock::setSource(
-            [state = m_state] { return (state->frozen ? state->frozenAt : state->real.elapsed()) + state->offset; });
+        kestClock::setSource([state = m_state] {
+            return (state->frozen ? state->frozenAt.load() : state->real.elapsed()) + state->offset;
+        });
     }
     ~TestClock() { kestClock::setSource({}); }
     void advance(qint64 msecs) { m_state->offset += msecs; }
@@ -37,12 +39,13 @@ public:
     }
 
 private:
+    // Atomics: worker threads read the clock while the test moves it.
     struct State
     {
         QElapsedTimer real;
-        qint64 offset = 0;
-        qint64 frozenAt = 0;
-        bool frozen = false;
+        std::atomic<qint64> offset { 0 };
+        std::atomic<qint64> frozenAt { 0 };
+        std::atomic<bool> frozen { false };
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };

@@ -51,13 +51,23 @@ struct Probe
         QMutexLocker locker(&lock);
         return events;
     }
-    bool has(const QString &event) { return all().contains(event); }
+    // Without a copy: a copy dropped on this thread while a worker appends is a race to the
+    // thread sanitizer (the list's reference count is read relaxed before an in-place append).
+    bool has(const QString &event)
+    {
+        QMutexLocker locker(&lock);
+        return events.contains(event);
+    }
     bool wasRegistered(const QString &mark)
     {
         QMutexLocker locker(&lock);
         return registered.value(mark);
     }
-    int at(const QString &event) { return all().indexOf(event); }
+    int at(const QString &event)
+    {
+        QMutexLocker locker(&lock);
+        return events.indexOf(event);
+    }
     int logCount(const QString &line) { return logs->count(line); }
     void release(const QString &tag)
     {
