@@ -33,7 +33,9 @@ int kestEntity::nextId()
 
 void kestEntity::load(const QDomElement &element)
 {
-    m_element = element.cloneNode(true).toElement();
+    // Shared, not copied: nothing changes a loaded project document, and the project keeps it
+    // alive for as long as its scenes and their entities.
+    m_element = element;
     const kestDocument::EntityData data = kestDocument::readEntity(element, &kestVariables::resolveValue);
     m_effect = data.effect;
     m_filename = data.filename;

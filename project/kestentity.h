@@ -21,7 +21,7 @@ public:
     explicit kestEntity(kestSubProject *owner);
     ~kestEntity() override;
 
-    // Reads the entity from its element (keeping a deep copy for the scene) and makes the
+    // Reads the entity from its element (kept for the scene) and makes the
     // managers of its click, select and release scripts.
     void load(const QDomElement &element);
 

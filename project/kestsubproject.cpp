@@ -66,8 +66,9 @@ void kestSubProject::build()
         entity->setWebView(bridge);
         qCDebug(lcRuntime).noquote() << QStringLiteral("Created Entity with name: ") + entity->name();
         // A later entity of the same name takes the place of the earlier one.
-        delete m_entities.value(entity->name());
-        m_entities.insert(entity->name(), entity);
+        kestEntity *&slot = m_entities[entity->name()];
+        delete slot;
+        slot = entity;
     }
     for (int slot = 0; slot < kestDocument::FixedSlotCount; ++slot) {
         const QDomElement &code = content.fixedScripts[size_t(slot)];

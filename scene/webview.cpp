@@ -169,9 +169,12 @@ const QStringList &WebView::entityAttributeNames()
 
 QVariantList WebView::entityOptionList(const QDomElement &element)
 {
+    const QStringList &names = entityAttributeNames();
     QVariantList options;
+    // Sized once: a hundred entities per scene entry would otherwise regrow it a few times each.
+    options.reserve(names.size());
     const QString missing = noValue();
-    for (const QString &name : entityAttributeNames())
+    for (const QString &name : names)
         options << element.attribute(name, missing);
     return options;
 }
@@ -282,12 +285,13 @@ QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
         else if (script == QLatin1String("Script_Select") || script == QLatin1String("Script_Release"))
             scripted = true;
     }
-    const QString name = element.attribute(QStringLiteral("Name")).trimmed();
+    const QString name = element.attribute(QStringLiteral("Name"));
+    const QString trimmedName = name.trimmed();
     // The scene handles these two itself, without a script.
-    if (name == QLatin1String("ENTITY_SkipAudio") || name == QLatin1String("ENTITY_NoSound"))
+    if (trimmedName == QLatin1String("ENTITY_SkipAudio") || trimmedName == QLatin1String("ENTITY_NoSound"))
         clickable = true;
     return QVariantMap {
-        { QStringLiteral("name"), element.attribute(QStringLiteral("Name")) },
+        { QStringLiteral("name"), name },
         { QStringLiteral("menu"), isMenuEntity },
         { QStringLiteral("alt"), element.attribute(QStringLiteral("Alt")) },
         { QStringLiteral("active"),
