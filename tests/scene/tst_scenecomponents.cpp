@@ -149,10 +149,9 @@ void tst_SceneComponents::entityVideo()
     // Once the player has loaded its file or found it unplayable, an unplayable file still tells
     // nobody until it is asked to play. (3 is MediaPlayer.Loaded.)
     const QString entity = QStringLiteral("dynamicEntityLayer.children[0]");
-    QTRY_VERIFY_WITH_TIMEOUT(scene
-                                 .eval(entity + QStringLiteral(".videoBroken || ") + entity
-                                     + QStringLiteral(".children[2].item.status === 3"))
-                                 .toBool(),
+    QTRY_VERIFY_WITH_TIMEOUT(
+        scene.eval(entity + QStringLiteral(".video.broken || ") + entity + QStringLiteral(".video.status === 3"))
+            .toBool(),
         15000);
     QCOMPARE(finished.size(), 0);
 
@@ -168,11 +167,11 @@ void tst_SceneComponents::entityVideo()
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
     QVERIFY2(clock.elapsed() >= minimumMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(scene.eval(QStringLiteral("mycanvas.videoIsPlaying")).toBool(), false);
-    QCOMPARE(scene.eval(QStringLiteral("dynamicEntityLayer.children[0].children[2].visible")).toBool(), false);
+    QCOMPARE(scene.eval(entity + QStringLiteral(".video.visible")).toBool(), false);
     // Nothing plays on that could end a second time, and once the player is gone nothing is left
     // that could report at all.
-    QCOMPARE(scene.eval(entity + QStringLiteral(".children[2].item.playbackState")).toInt(), 0);
-    QPointer<QObject> player = scene.eval(entity + QStringLiteral(".children[2].item")).value<QObject *>();
+    QCOMPARE(scene.eval(entity + QStringLiteral(".video.playbackState")).toInt(), 0);
+    QPointer<QObject> player = scene.eval(entity + QStringLiteral(".video")).value<QObject *>();
     QVERIFY(player);
     scene.view->subprojectReset();
     QTRY_VERIFY_WITH_TIMEOUT(player.isNull(), 10000);
