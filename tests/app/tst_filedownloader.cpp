@@ -370,7 +370,13 @@ void tst_FileDownloader::bodyOverTwoGibibytes()
     serverThread.quit();
     serverThread.wait();
     const qint64 grown = memoryKib("VmHWM") - residentBefore;
-    QVERIFY2(grown < 256 * 1024, qPrintable(QStringLiteral("peak memory grew by %1 KiB").arg(grown)));
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer holds up to 256 MiB of freed blocks back from reuse, and the peak counts them.
+    const qint64 allowance = 512 * 1024;
+#else
+    const qint64 allowance = 256 * 1024;
+#endif
+    QVERIFY2(grown < allowance, qPrintable(QStringLiteral("peak memory grew by %1 KiB").arg(grown)));
     QFile file(target);
     QCOMPARE(file.size(), size);
     QVERIFY(file.open(QIODevice::ReadOnly));
