@@ -3,6 +3,7 @@
 // files to fetch; missing list files are "fetched" on the spot. Input, NUL-separated: the part,
 // then optionally the variables file, then optionally the body every fetch delivers (without it
 // every fetch fails, as with a server that lost the files).
+#include "../tests/common/sequentialdevice.h"
 #include "coursescanner.h"
 #include "fuzzsupport.h"
 #include "kestpaths.h"
@@ -14,39 +15,8 @@
 #include <QFileInfo>
 #include <QSet>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-// serialise lays out what a seekable device holds with its own plain reader, and what this one
-// holds with the stream reader alone.
-class SequentialDevice : public QIODevice
-{
-public:
-    explicit SequentialDevice(const QByteArray &data)
-        : m_data(data)
-    {
-        open(QIODevice::ReadOnly);
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_data.size() - m_read + QIODevice::bytesAvailable(); }
-
-protected:
-    qint64 readData(char *data, qint64 size) override
-    {
-        size = qMin(size, m_data.size() - m_read);
-        std::copy(m_data.constData() + m_read, m_data.constData() + m_read + size, data);
-        m_read += size;
-        return size;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    const QByteArray m_data;
-    qint64 m_read = 0;
-};
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
