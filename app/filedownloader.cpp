@@ -75,10 +75,15 @@ FileDownloader::~FileDownloader()
     }
 }
 
-void FileDownloader::release()
+void FileDownloader::stopTimers()
 {
     m_stall.stop();
     m_watchdog.stop();
+}
+
+void FileDownloader::release()
+{
+    stopTimers();
     if (m_reply) {
         disconnect(m_reply, nullptr, this, nullptr);
         m_reply->abort();
@@ -193,8 +198,7 @@ QString FileDownloader::replyFault(QNetworkReply *reply) const
 void FileDownloader::fileDownloaded(QNetworkReply *pReply)
 {
     m_finished = true;
-    m_stall.stop();
-    m_watchdog.stop();
+    stopTimers();
     m_status = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     writeAvailable(pReply);
     const QString fault = m_writeFailed ? QString() : replyFault(pReply);
@@ -242,8 +246,7 @@ void FileDownloader::fail(const QString &reason, bool writeFault)
 void FileDownloader::isConnected(QNetworkReply *pReply)
 {
     m_finished = true;
-    m_stall.stop();
-    m_watchdog.stop();
+    stopTimers();
     m_data = pReply->readAll();
     m_connected = QString::fromUtf8(m_data) == QLatin1String("success");
     m_reply = nullptr;
@@ -277,10 +280,8 @@ void FileDownloader::ourDownloadProgress(qint64 bytesReceived, qint64 bytesTotal
 
 void FileDownloader::checkProgress()
 {
-    if (m_finished) {
-        m_watchdog.stop();
+    if (m_finished)
         return;
-    }
     if (!m_progressSeen)
         emit downloaded();
 }

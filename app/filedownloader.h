@@ -73,6 +73,7 @@ private:
     // Why the reply does not count as the whole file; empty when it does.
     QString replyFault(QNetworkReply *reply) const;
     void fail(const QString &reason, bool writeFault);
+    void stopTimers();
     void release();
 
     QNetworkAccessManager *m_manager; // shared by the thread's downloaders, see the constructor
