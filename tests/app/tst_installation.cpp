@@ -226,7 +226,9 @@ std::unique_ptr<CourseInstaller> tst_Installation::install(bool online, const QS
 {
     auto installer = std::make_unique<CourseInstaller>(
         userFolder(), host.isEmpty() ? m_apache.host() : host, QStringLiteral("kestor:lesson"));
-    installer->setStallTimeout(500);
+    // Short for the stalling rows, yet long enough that a sanitizer build on a busy machine does not
+    // take a slow but moving file for a stalled one.
+    installer->setStallTimeout(2000);
     connect(installer.get(), &CourseInstaller::warning, this, [this](const QString &text) { m_warnings << text; });
     KestProgress progress;
     if (installer->readCatalogues(online))
