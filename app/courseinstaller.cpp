@@ -512,6 +512,8 @@ void CourseInstaller::downloadFileList(
             }
             auto downloader = std::make_unique<FileDownloader>(target);
             downloader->setStallTimeout(m_stallMs);
+            // The staging folder is swapped in only whole.
+            downloader->setWriteInPlace(true);
             FileDownloader *raw = downloader.get();
             connect(raw, &FileDownloader::finished, &loop, [&, raw, target](bool ok) {
                 if (ok)
