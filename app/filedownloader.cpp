@@ -7,9 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkRequest>
-#include <QRunnable>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 
@@ -17,8 +15,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,28 +48,61 @@ QNetworkAccessManager *sharedManager()
 }
 
 // One thread makes the targets written in place, in the order they were asked for (a file
-// system makes the files of one folder one after the other anyway).
-QThreadPool &fileMaker()
-{
-    static QThreadPool pool;
-    static const bool once = [] {
-        pool.setMaxThreadCount(1);
-        return true;
-    }();
-    (void)once;
-    return pool;
-}
-
-class Job : public QRunnable
+// system makes the files of one folder one after the other anyway). It starts with the first
+// job; at the end of the program the jobs not begun are dropped (they made nothing yet).
+class FileMaker
 {
 public:
-    explicit Job(std::function<void()> work)
-        : m_work(std::move(work))
-    { }
-    void run() override { m_work(); }
+    static FileMaker &instance()
+    {
+        static FileMaker maker;
+        return maker;
+    }
+
+    void post(std::function<void()> job)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { work(); });
+        m_jobs.push_back(std::move(job));
+        m_wake.notify_one();
+    }
+
+    ~FileMaker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.clear();
+            m_stopping = true;
+            m_wake.notify_one();
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+    }
 
 private:
-    std::function<void()> m_work;
+    FileMaker() = default;
+
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_stopping)
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
 };
 
 } // namespace
@@ -159,7 +192,7 @@ bool FileDownloader::download(const QUrl &url)
         auto opening = std::make_shared<Opening>();
         opening->path = QFile::encodeName(m_targetPath);
         m_opening = opening;
-        fileMaker().start(new Job([opening] {
+        FileMaker::instance().post([opening] {
             // Never an existing file: that may be a second name of an installed one.
             const int fd = ::open(opening->path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             const int error = errno;
@@ -175,7 +208,7 @@ bool FileDownloader::download(const QUrl &url)
             opening->error = fd < 0 ? error : 0;
             opening->done = true;
             opening->made.notify_one();
-        }));
+        });
     }
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
