@@ -337,10 +337,17 @@ bool CourseInstaller::stageCourse(const QList<QDomElement> &parts, const QString
             std::remove_if(named.begin(), named.end(),
                 [&staging](const QString &name) { return QFileInfo::exists(kestPaths::joinPath(staging, name)); }),
             named.end());
+        // A set beside the list: a course names thousands of files, and a list lookup per name
+        // made this quadratic.
+        QSet<QString> listed;
+        for (const QString &name : qAsConst(files))
+            listed.insert(name);
         for (QString name : qAsConst(named)) {
             name.replace(QLatin1String("//"), QLatin1String("/"));
-            if (!files.contains(name))
+            if (!listed.contains(name)) {
+                listed.insert(name);
                 files << name;
+            }
         }
         // Names differ only by blanks and line ends when they name the same file.
         QSet<QString> seen;
@@ -505,6 +512,8 @@ void CourseInstaller::downloadFileList(
             }
             auto downloader = std::make_unique<FileDownloader>(target);
             downloader->setStallTimeout(m_stallMs);
+            // The staging folder is swapped in only whole.
+            downloader->setWriteInPlace(true);
             FileDownloader *raw = downloader.get();
             connect(raw, &FileDownloader::finished, &loop, [&, raw, target](bool ok) {
                 if (ok)

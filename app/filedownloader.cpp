@@ -11,7 +11,17 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #ifndef QT_NO_SSL
 #include <QSslError>
@@ -37,7 +47,78 @@ QNetworkAccessManager *sharedManager()
     return manager;
 }
 
+// One thread makes the targets written in place, in the order they were asked for (a file
+// system makes the files of one folder one after the other anyway). It starts with the first
+// job; at the end of the program the jobs not begun are dropped (they made nothing yet).
+class FileMaker
+{
+public:
+    static FileMaker &instance()
+    {
+        static FileMaker maker;
+        return maker;
+    }
+
+    void post(std::function<void()> job)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { work(); });
+        m_jobs.push_back(std::move(job));
+        m_wake.notify_one();
+    }
+
+    ~FileMaker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.clear();
+            m_stopping = true;
+            m_wake.notify_one();
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    FileMaker() = default;
+
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_stopping)
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
 } // namespace
+
+// A target being made on the file thread. Whoever comes second cleans up: the downloader takes
+// the file when it was made, or leaves it to the thread to remove it.
+struct FileDownloader::Opening
+{
+    QByteArray path;
+    std::mutex mutex;
+    std::condition_variable made;
+    bool done = false;
+    bool abandoned = false;
+    int fd = -1;
+    int error = 0;
+};
 
 FileDownloader::FileDownloader(const QString &targetPath, QObject *parent)
     : QObject(parent)
@@ -71,8 +152,9 @@ FileDownloader::~FileDownloader()
     release();
     if (m_part.isOpen()) {
         m_part.close();
-        m_part.remove();
+        QFile::remove(m_partPath);
     }
+    dropOpening();
 }
 
 void FileDownloader::stopTimers()
@@ -106,6 +188,28 @@ bool FileDownloader::download(const QUrl &url)
     request.setMaximumRedirectsAllowed(MaxRedirects);
     // Several files of a course on one connection without waiting for each answer.
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
+    if (m_inPlace && !m_targetPath.isEmpty() && !m_opening) {
+        auto opening = std::make_shared<Opening>();
+        opening->path = QFile::encodeName(m_targetPath);
+        m_opening = opening;
+        FileMaker::instance().post([opening] {
+            // Never an existing file: that may be a second name of an installed one.
+            const int fd = ::open(opening->path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            const int error = errno;
+            std::lock_guard<std::mutex> lock(opening->mutex);
+            if (opening->abandoned) {
+                if (fd >= 0) {
+                    ::close(fd);
+                    ::unlink(opening->path.constData());
+                }
+                return;
+            }
+            opening->fd = fd;
+            opening->error = fd < 0 ? error : 0;
+            opening->done = true;
+            opening->made.notify_one();
+        });
+    }
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
     // The network layer takes in no more than this ahead of the file: a server faster than the
@@ -155,15 +259,9 @@ bool FileDownloader::writeAvailable(QNetworkReply *reply)
         return false;
     if (reply->bytesAvailable() <= 0)
         return true;
-    if (!m_part.isOpen()) {
-        m_part.setFileName(m_targetPath + QStringLiteral(".part"));
-        // A file already of that name may be a second name of an installed file (a staging folder
-        // links the old course's files) or a link to elsewhere: it is replaced, never written through.
-        if (!m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-            && (!QFile::remove(m_part.fileName()) || !m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly))) {
-            m_writeFailed = true;
-            return false;
-        }
+    if (!m_part.isOpen() && !openPart()) {
+        m_writeFailed = true;
+        return false;
     }
     // Written as it comes, so memory does not grow with the file.
     char buffer[64 * 1024];
@@ -178,6 +276,51 @@ bool FileDownloader::writeAvailable(QNetworkReply *reply)
         m_received += got;
     }
     return true;
+}
+
+bool FileDownloader::openPart()
+{
+    if (m_opening) {
+        const std::shared_ptr<Opening> opening = std::move(m_opening);
+        std::unique_lock<std::mutex> lock(opening->mutex);
+        // Bounded like the transfer: a file system that does not answer fails the file.
+        if (!opening->made.wait_for(
+                lock, std::chrono::milliseconds(m_stall.interval()), [&opening] { return opening->done; })) {
+            opening->abandoned = true;
+            return false;
+        }
+        if (opening->fd >= 0) {
+            m_partPath = m_targetPath;
+            if (m_part.open(opening->fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+                return true;
+            ::close(opening->fd);
+            QFile::remove(m_partPath);
+            m_partPath.clear();
+            return false;
+        }
+        if (opening->error != EEXIST)
+            return false;
+    }
+    m_partPath = m_targetPath + QStringLiteral(".part");
+    m_part.setFileName(m_partPath);
+    // A file already of that name may be a second name of an installed file (a staging folder
+    // links the old course's files) or a link to elsewhere: it is replaced, never written through.
+    return m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+        || (QFile::remove(m_partPath) && m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+}
+
+void FileDownloader::dropOpening()
+{
+    if (!m_opening)
+        return;
+    const std::shared_ptr<Opening> opening = std::move(m_opening);
+    std::lock_guard<std::mutex> lock(opening->mutex);
+    if (!opening->done) {
+        opening->abandoned = true;
+    } else if (opening->fd >= 0) {
+        ::close(opening->fd);
+        ::unlink(opening->path.constData());
+    }
 }
 
 QString FileDownloader::replyFault(QNetworkReply *reply) const
@@ -205,7 +348,7 @@ void FileDownloader::fileDownloaded(QNetworkReply *pReply)
     m_reply = nullptr;
     pReply->deleteLater();
     if (m_writeFailed) {
-        fail(QStringLiteral("cannot write ") + m_part.fileName(), true);
+        fail(QStringLiteral("cannot write ") + (m_partPath.isEmpty() ? m_targetPath : m_partPath), true);
         return;
     }
     if (!fault.isEmpty()) {
@@ -216,8 +359,9 @@ void FileDownloader::fileDownloaded(QNetworkReply *pReply)
     // course is only swapped in after all its files arrived.
     m_part.close();
     if (m_part.error() != QFileDevice::NoError
-        || std::rename(QFile::encodeName(m_part.fileName()).constData(), QFile::encodeName(m_targetPath).constData())
-            != 0) {
+        || (m_partPath != m_targetPath
+            && std::rename(QFile::encodeName(m_partPath).constData(), QFile::encodeName(m_targetPath).constData())
+                != 0)) {
         fail(QStringLiteral("cannot write ") + m_targetPath, true);
         return;
     }
@@ -230,8 +374,9 @@ void FileDownloader::fail(const QString &reason, bool writeFault)
     m_error = true;
     if (m_part.isOpen())
         m_part.close();
-    if (!m_part.fileName().isEmpty())
-        m_part.remove();
+    if (!m_partPath.isEmpty())
+        QFile::remove(m_partPath);
+    dropOpening();
     qCWarning(lcNet).noquote() << QStringLiteral("Download of %1 failed: %2").arg(m_targetPath, reason);
     if (writeFault) {
         qCWarning(lcNet).noquote() << QStringLiteral("Read Impossible to open the file %s!\n");

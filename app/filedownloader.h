@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 class QUrl;
 
 // Fetches one URL with a GET and streams the body into a file beside the target path, which is
@@ -43,6 +45,11 @@ public:
     // How long a transfer may go without MinProgressBytes arriving, from the request on, before
     // it fails.
     void setStallTimeout(int ms) { m_stall.setInterval(ms); }
+    // For a target in a staging folder that is used only once all its files arrived: the body is
+    // written straight to the target, which is made on a thread of its own while the request is on
+    // its way (making a file can cost more than fetching a small one), and removed on a failure.
+    // A target that exists already is replaced through a file beside it as usual. Before download().
+    void setWriteInPlace(bool inPlace) { m_inPlace = inPlace; }
 
     // How long the watchdog waits for data before it ends a wait, and between its repeats.
     static constexpr int WatchdogMs = 2000;
@@ -75,11 +82,20 @@ private:
     void fail(const QString &reason, bool writeFault);
     void stopTimers();
     void release();
+    // Opens the file the body goes to: the target made ahead (see setWriteInPlace) or a file
+    // beside it.
+    bool openPart();
+    // Gives up the target made ahead and not written to, removing it.
+    void dropOpening();
+
+    struct Opening; // a target being made ahead, shared with the thread that makes it
 
     QNetworkAccessManager *m_manager; // shared by the thread's downloaders, see the constructor
     QPointer<QNetworkReply> m_reply;
     QString m_targetPath;
-    QFile m_part; // the body on its way, beside the target
+    QFile m_part; // the body on its way
+    QString m_partPath; // where m_part is: beside the target, or the target itself
+    std::shared_ptr<Opening> m_opening;
     QByteArray m_data;
     QTimer m_stall;
     QTimer m_watchdog; // repeats every WatchdogMs until the request finished
@@ -91,4 +107,5 @@ private:
     bool m_finished = false;
     bool m_progressSeen = false;
     bool m_writeFailed = false;
+    bool m_inPlace = false;
 };

@@ -101,15 +101,20 @@ void tst_FileDownloader::fromCourseServer_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("credentials");
     QTest::addColumn<QByteArray>("expected"); // the whole file; empty when the fetch must fail
+    QTest::addColumn<bool>("inPlace");
     const QString good = QStringLiteral("kestor:lesson");
+    const QByteArray noise = readFile(ServerRoot + QStringLiteral("/tavelo/media/noise.bin"));
     QTest::newRow("text file") << QStringLiteral("/tavelo/hello.txt") << good
-                               << readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt"));
-    QTest::newRow("binary file") << QStringLiteral("/tavelo/media/noise.bin") << good
-                                 << readFile(ServerRoot + QStringLiteral("/tavelo/media/noise.bin"));
+                               << readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt")) << false;
+    QTest::newRow("binary file") << QStringLiteral("/tavelo/media/noise.bin") << good << noise << false;
     // An error page is no file, whatever its content: it never replaces one.
-    QTest::newRow("missing file: the error page") << QStringLiteral("/tavelo/missing.mp3") << good << QByteArray();
+    QTest::newRow("missing file: the error page")
+        << QStringLiteral("/tavelo/missing.mp3") << good << QByteArray() << false;
     QTest::newRow("wrong password: the error page")
-        << QStringLiteral("/tavelo/hello.txt") << QStringLiteral("kestor:wrong1") << QByteArray();
+        << QStringLiteral("/tavelo/hello.txt") << QStringLiteral("kestor:wrong1") << QByteArray() << false;
+    QTest::newRow("binary file written in place") << QStringLiteral("/tavelo/media/noise.bin") << good << noise << true;
+    QTest::newRow("missing file written in place")
+        << QStringLiteral("/tavelo/missing.mp3") << good << QByteArray() << true;
 }
 
 void tst_FileDownloader::fromCourseServer()
@@ -117,9 +122,11 @@ void tst_FileDownloader::fromCourseServer()
     QFETCH(QString, path);
     QFETCH(QString, credentials);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, inPlace);
     const QString target
         = m_target.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     FileDownloader downloader(target);
+    downloader.setWriteInPlace(inPlace);
     const Outcome outcome
         = runDownload(downloader, QStringLiteral("http://") + credentials + QLatin1Char('@') + m_apache.host() + path);
     QVERIFY(downloader.isFinished());
@@ -156,6 +163,16 @@ void tst_FileDownloader::failedFetchKeepsOldFile()
         0);
     FileDownloader downloader(target);
     runDownload(downloader, authUrl(QStringLiteral("/tavelo/hello.txt")));
+    QCOMPARE(readFile(target), readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt")));
+    QCOMPARE(readFile(other), QByteArray("another installed file"));
+
+    // Written in place, a target that is a second name of another file is replaced as well.
+    QVERIFY(QFile::remove(target));
+    QCOMPARE(::link(QFile::encodeName(other).constData(), QFile::encodeName(target).constData()), 0);
+    FileDownloader inPlace(target);
+    inPlace.setWriteInPlace(true);
+    runDownload(inPlace, authUrl(QStringLiteral("/tavelo/hello.txt")));
+    QVERIFY(!inPlace.hasError());
     QCOMPARE(readFile(target), readFile(ServerRoot + QStringLiteral("/tavelo/hello.txt")));
     QCOMPARE(readFile(other), QByteArray("another installed file"));
 }
@@ -315,14 +332,18 @@ void tst_FileDownloader::unwritableTarget()
 void tst_FileDownloader::deletedDownloaderWritesNothing()
 {
     // The installer deletes a course file's downloader when its wait ends: the request goes too.
-    FakeHttpServer server(QByteArray("too late"), 1000);
+    // Also when the target was made ahead to be written in place.
     const QString target = m_target.filePath(QStringLiteral("abandoned.txt"));
-    auto downloader = std::make_unique<FileDownloader>(target);
-    downloader->download(QUrl(server.url()));
-    QTRY_COMPARE(server.requestCount(), 1);
-    downloader.reset();
-    QTRY_COMPARE(server.abandonedCount(), 1);
-    QVERIFY(!QFile::exists(target));
+    for (const bool inPlace : { false, true }) {
+        FakeHttpServer server(QByteArray("too late"), 1000);
+        auto downloader = std::make_unique<FileDownloader>(target);
+        downloader->setWriteInPlace(inPlace);
+        downloader->download(QUrl(server.url()));
+        QTRY_COMPARE(server.requestCount(), 1);
+        downloader.reset();
+        QTRY_COMPARE(server.abandonedCount(), 1);
+        QTRY_VERIFY(!QFile::exists(target));
+    }
 
     // The next downloader still gets its file.
     FakeHttpServer next(QByteArray("in time"));
