@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -283,12 +284,8 @@ bool FileDownloader::openPart()
     if (m_opening) {
         const std::shared_ptr<Opening> opening = std::move(m_opening);
         std::unique_lock<std::mutex> lock(opening->mutex);
-        // Bounded like the transfer: a file system that does not answer fails the file.
-        if (!opening->made.wait_for(
-                lock, std::chrono::milliseconds(m_stall.interval()), [&opening] { return opening->done; })) {
-            opening->abandoned = true;
+        if (!awaitOpening(opening.get(), lock))
             return false;
-        }
         if (opening->fd >= 0) {
             m_partPath = m_targetPath;
             if (m_part.open(opening->fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
@@ -309,15 +306,31 @@ bool FileDownloader::openPart()
         || (QFile::remove(m_partPath) && m_part.open(QIODevice::WriteOnly | QIODevice::NewOnly));
 }
 
+bool FileDownloader::awaitOpening(Opening *opening, std::unique_lock<std::mutex> &lock) const
+{
+    // Bounded like the transfer. Once a wait has run out, the file system is taken to hang and no
+    // later downloader waits for it (each would freeze the window for as long again).
+    static std::atomic<bool> fileThreadStuck { false };
+    const auto wait
+        = fileThreadStuck.load() ? std::chrono::milliseconds(0) : std::chrono::milliseconds(m_stall.interval());
+    if (opening->made.wait_for(lock, wait, [opening] { return opening->done; }))
+        return true;
+    fileThreadStuck.store(true);
+    opening->abandoned = true;
+    return false;
+}
+
 void FileDownloader::dropOpening()
 {
     if (!m_opening)
         return;
     const std::shared_ptr<Opening> opening = std::move(m_opening);
-    std::lock_guard<std::mutex> lock(opening->mutex);
-    if (!opening->done) {
-        opening->abandoned = true;
-    } else if (opening->fd >= 0) {
+    // Waited for rather than left to the thread: a file made later could appear in the staging
+    // folder after the installer has swapped it in (a missing optional file does not stop it).
+    std::unique_lock<std::mutex> lock(opening->mutex);
+    if (!awaitOpening(opening.get(), lock))
+        return;
+    if (opening->fd >= 0) {
         ::close(opening->fd);
         ::unlink(opening->path.constData());
     }

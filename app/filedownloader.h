@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <mutex>
 
 class QUrl;
 
@@ -89,6 +90,9 @@ private:
     void dropOpening();
 
     struct Opening; // a target being made ahead, shared with the thread that makes it
+    // Waits, under lock, until the file thread has dealt with opening; false when it does not in
+    // time (the opening is then left to the thread, which removes what it makes).
+    bool awaitOpening(Opening *opening, std::unique_lock<std::mutex> &lock) const;
 
     QNetworkAccessManager *m_manager; // shared by the thread's downloaders, see the constructor
     QPointer<QNetworkReply> m_reply;
