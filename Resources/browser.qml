@@ -189,7 +189,9 @@ Item {
             }
         }
 
-        Component { id: entityComponent; SceneEntity {} }
+        // From its file rather than an inline Component: a wrapper would be one more object
+        // creator for each of a hundred entities.
+        readonly property Component entityComponent: Qt.createComponent("SceneEntity.qml")
         Component { id: entityVideoComponent; SceneEntityVideo {} }
         Component { id: menuButtonComponent; SceneMenuButton {} }
         Component { id: soundComponent; SceneSound {} }
