@@ -301,12 +301,14 @@ Item {
 
         function batchEntityInit(entOpts) {
             console.log("batchEntityInit start");
+            // The entities' lines are built only when they are written.
+            var quiet = typeof sceneLog !== "undefined" && !sceneLog.debugOn();
             var keepIgnore = ignoreUInput;
             ignoreUInput = true;
             try {
                 var lists = entOpts ? entOpts : [];
                 for (var i = 0; i < lists.length; ++i) {
-                    var ent = createEntity(lists[i]);
+                    var ent = createEntity(lists[i], quiet);
                     // A new box is visible and opaque already: reading is cheaper than writing.
                     if (ent && !ent.visible)
                         ent.visible = true;
@@ -322,9 +324,10 @@ Item {
             console.log("batchEntityInit end");
         }
 
-        function createEntity(msg) {
-            console.log("createEntity");
-            return createQmlEntity(msg);
+        function createEntity(msg, quiet) {
+            if (!quiet)
+                console.log("createEntity");
+            return createQmlEntity(msg, quiet);
         }
 
         function createMenuEntity(msg) {
@@ -386,16 +389,18 @@ Item {
             return box;
         }
 
-        function createQmlEntity(opts) {
+        function createQmlEntity(opts, quiet) {
             if (!opts || opts.length < 23) {
                 console.log("createQmlEntity: incomplete option list");
                 return null;
             }
             var col = Values.entityColor(opts[10]);
-            console.log("Entity colour: " + col);
+            if (!quiet)
+                console.log("Entity colour: " + col);
             var name = String(opts[9]);
             var file = stValue(opts[13], "");
-            console.log("QML CREATE " + name + "!");
+            if (!quiet)
+                console.log("QML CREATE " + name + "!");
             // Placed by batchEntityInit, its only caller, once all are there.
             var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
                 name: name,

@@ -2,6 +2,7 @@
 #include "webview.h"
 
 #include "kestlog.h"
+#include "kestscenelog.h"
 #include "kestscenepictures.h"
 
 #include <QDomElement>
@@ -80,6 +81,7 @@ WebView::WebView(const QString &basePath, QWidget *host)
     m_view = new QQuickView;
     m_view->setResizeMode(QQuickView::SizeRootObjectToView);
     m_view->rootContext()->setContextProperty(QStringLiteral("scenePictures"), new kestScenePictures(m_view));
+    m_view->rootContext()->setContextProperty(QStringLiteral("sceneLog"), new kestSceneLog(m_view));
     m_view->setSource(QUrl(QStringLiteral("qrc:/Resources/browser.qml")));
     m_container = QWidget::createWindowContainer(m_view, host);
     m_container->show();
