@@ -299,6 +299,9 @@ Item {
 
         // ---- Entities and menu buttons -------------------------------------------------------
 
+        // entOpts: the entities' option lists (23 values each), or, as the bridge sends them,
+        // {recordSize, records}: what createEntityFrom() reads of each entity, one after the other
+        // in one flat list, numbers as numbers.
         function batchEntityInit(entOpts) {
             console.log("batchEntityInit start");
             // The entities' lines are built only when they are written.
@@ -306,17 +309,25 @@ Item {
             var keepIgnore = ignoreUInput;
             ignoreUInput = true;
             try {
-                var lists = entOpts ? entOpts : [];
-                for (var i = 0; i < lists.length; ++i) {
-                    var ent = createEntity(lists[i], quiet);
-                    // A new box is visible and opaque already: reading is cheaper than writing.
-                    if (ent && !ent.visible)
-                        ent.visible = true;
-                    if (ent && ent.opacity !== 1)
-                        ent.opacity = 1;
+                var placed = dynamicEntityLayer.children.length;
+                if (entOpts && entOpts.records !== undefined) {
+                    var records = entOpts.records;
+                    var size = entOpts.recordSize;
+                    for (var k = 0; size > 0 && k + size <= records.length; k += size) {
+                        if (!quiet)
+                            console.log("createEntity");
+                        createEntityFrom(records, k, quiet);
+                    }
+                } else {
+                    var lists = entOpts ? entOpts : [];
+                    for (var i = 0; i < lists.length; ++i)
+                        createEntity(lists[i], quiet);
                 }
-                for (var j = 0; j < dynamicEntityLayer.children.length; ++j)
-                    dynamicEntityLayer.children[j].resizeProperly();
+                // New boxes are made visible, opaque and in their place (makeBox); those that
+                // were there already are placed anew.
+                var children = dynamicEntityLayer.children;
+                for (var j = 0; j < placed; ++j)
+                    children[j].resizeProperly();
             } finally {
                 ignoreUInput = keepIgnore;
                 pendingAccess = {};
@@ -346,16 +357,15 @@ Item {
         // Height, Z, file address, text, text colour, text size. Its size and text are given
         // when it is made, so that the text is laid out once; the rest is assigned afterwards,
         // which costs less than more properties at its making, and only where it differs from
-        // a box's defaults. Its place follows in resizeProperly().
+        // a box's defaults. It is placed as resizeProperly() would place it.
         function makeBox(component, layer, menu, f) {
             var made = {
                 width: f.w / 1600 * layer.width,
-                height: f.h / 900 * layer.height
+                height: f.h / 900 * layer.height,
+                labelPixelSize: Values.textPixels(f.textSize, layer.width)
             };
-            if (f.text !== "") {
+            if (f.text !== "")
                 made.label = f.text;
-                made.labelPixelSize = Values.textPixels(f.textSize, layer.width);
-            }
             var box = makeObject(component, layer, made);
             if (!box)
                 return null;
@@ -368,6 +378,8 @@ Item {
             box.lastSetH = f.h;
             box.realX = f.x;
             box.realY = f.y;
+            box.x = f.x / 1600 * layer.width;
+            box.y = f.y / 900 * layer.height;
             box.z = f.z;
             if (f.file !== "")
                 box.picture = pictureUrl(f.file);
@@ -394,35 +406,41 @@ Item {
                 console.log("createQmlEntity: incomplete option list");
                 return null;
             }
-            var col = Values.entityColor(opts[10]);
+            return createEntityFrom([opts[9], opts[10], opts[0], opts[1], opts[6], opts[7], opts[2], opts[13],
+                                     opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet);
+        }
+
+        // The entity whose values start at r[k]: name, colour, X, Y, Width, Height, Z, file,
+        // text, text colour, text size, DragDrop, DropRestore.
+        function createEntityFrom(r, k, quiet) {
+            var col = Values.entityColor(r[k + 1]);
             if (!quiet)
                 console.log("Entity colour: " + col);
-            var name = String(opts[9]);
-            var file = stValue(opts[13], "");
+            var name = String(r[k]);
+            var file = stValue(r[k + 7], "");
             if (!quiet)
                 console.log("QML CREATE " + name + "!");
-            // Placed by batchEntityInit, its only caller, once all are there.
             var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
                 name: name,
                 color: col,
-                x: Values.toNumber(opts[0], 0),
-                y: Values.toNumber(opts[1], 0),
-                w: Values.toNumber(opts[6], 0),
-                h: Values.toNumber(opts[7], 0),
-                z: Values.toNumber(opts[2], 0),
+                x: Values.toNumber(r[k + 2], 0),
+                y: Values.toNumber(r[k + 3], 0),
+                w: Values.toNumber(r[k + 4], 0),
+                h: Values.toNumber(r[k + 5], 0),
+                z: Values.toNumber(r[k + 6], 0),
                 file: file === "" ? "" : Values.fileUrl(file),
-                text: String(stValue(opts[16], "")),
-                textColor: Values.textColor(opts[19]),
-                textSize: Values.toNumber(stValue(opts[20], "24"), 24)
+                text: String(stValue(r[k + 8], "")),
+                textColor: Values.textColor(r[k + 9]),
+                textSize: Values.toNumber(stValue(r[k + 10], "24"), 24)
             });
             if (!ent)
                 return null;
-            var dragDrop = String(stValue(opts[15], "false")).toLowerCase();
+            var dragDrop = String(stValue(r[k + 11], "false")).toLowerCase();
             if (dragDrop !== "false") {
                 ent.dragDrop = dragDrop;
                 ent.draggable = dragDrop === "true";
             }
-            var dropRestore = String(stValue(opts[22], "false")).toLowerCase();
+            var dropRestore = String(stValue(r[k + 12], "false")).toLowerCase();
             if (dropRestore !== "false")
                 ent.shouldDropRestore = dropRestore;
             ent.updateAccess();
