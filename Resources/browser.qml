@@ -300,8 +300,8 @@ Item {
         // ---- Entities and menu buttons -------------------------------------------------------
 
         // entOpts: the entities' option lists (23 values each), or, as the bridge sends them,
-        // {recordSize, records}: what createEntityFrom() reads of each entity, one after the other
-        // in one flat list, numbers as numbers.
+        // {recordSize, records}: what createEntityFrom() reads of each entity and its access
+        // details, one after the other in one flat list, numbers as numbers.
         function batchEntityInit(entOpts) {
             console.log("batchEntityInit start");
             // The entities' lines are built only when they are written.
@@ -316,7 +316,7 @@ Item {
                     for (var k = 0; size > 0 && k + size <= records.length; k += size) {
                         if (!quiet)
                             console.log("createEntity");
-                        createEntityFrom(records, k, quiet);
+                        createEntityFrom(records, k, quiet, true);
                     }
                 } else {
                     var lists = entOpts ? entOpts : [];
@@ -354,7 +354,8 @@ Item {
         }
 
         // Makes a box in layer (menu: 1 for the menu layer) from f: name, colour, X, Y, Width,
-        // Height, Z, file address, text, text colour, text size. Its size and text are given
+        // Height, Z, file address, text, text colour, text size and, where given, access (its
+        // access details, else those describeEntities told). Its size and text are given
         // when it is made, so that the text is laid out once; the rest is assigned afterwards,
         // which costs less than more properties at its making, and only where it differs from
         // a box's defaults. It is placed as resizeProperly() would place it.
@@ -387,7 +388,7 @@ Item {
                 box.labelColor = f.textColor;
             if (f.textSize !== 24)
                 box.textSize = f.textSize;
-            var info = pendingAccess[menu + ":" + f.name];
+            var info = f.access !== undefined ? f.access : pendingAccess[menu + ":" + f.name];
             if (info !== undefined) {
                 if (info.alt !== undefined && String(info.alt) !== "")
                     box.altText = String(info.alt);
@@ -407,12 +408,13 @@ Item {
                 return null;
             }
             return createEntityFrom([opts[9], opts[10], opts[0], opts[1], opts[6], opts[7], opts[2], opts[13],
-                                     opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet);
+                                     opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet, false);
         }
 
         // The entity whose values start at r[k]: name, colour, X, Y, Width, Height, Z, file,
-        // text, text colour, text size, DragDrop, DropRestore.
-        function createEntityFrom(r, k, quiet) {
+        // text, text colour, text size, DragDrop, DropRestore and, withAccess, its access
+        // details alt, active, clickable and scripted (else those describeEntities told).
+        function createEntityFrom(r, k, quiet, withAccess) {
             var col = Values.entityColor(r[k + 1]);
             if (!quiet)
                 console.log("Entity colour: " + col);
@@ -431,7 +433,9 @@ Item {
                 file: file === "" ? "" : Values.fileUrl(file),
                 text: String(stValue(r[k + 8], "")),
                 textColor: Values.textColor(r[k + 9]),
-                textSize: Values.toNumber(stValue(r[k + 10], "24"), 24)
+                textSize: Values.toNumber(stValue(r[k + 10], "24"), 24),
+                access: withAccess ? { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
+                                   : undefined
             });
             if (!ent)
                 return null;

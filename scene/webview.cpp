@@ -285,27 +285,30 @@ void WebView::addEntity(const QDomElement &element, bool isMenuEntity, const QSt
 void WebView::initEntities()
 {
     // The document is given what makes each box, in one flat list of EntityRecordSize values
-    // per entity (the order of createEntityFrom in the document), numbers as numbers: turning
-    // 23 strings of each of a hundred entities into script values was a good part of an entry.
-    enum { EntityRecordSize = 13 };
-    static const int optionSlot[EntityRecordSize] = { 9, 10, 0, 1, 6, 7, 2, 13, 16, 19, 20, 15, 22 };
-    static const bool numeric[EntityRecordSize]
+    // per entity (the order of createEntityFrom in the document), numbers as numbers, and the
+    // entity's access details with it: turning 23 strings and a map of each of a hundred
+    // entities into script values was a good part of an entry.
+    enum { OptionValues = 13, EntityRecordSize = OptionValues + 4 };
+    static const int optionSlot[OptionValues] = { 9, 10, 0, 1, 6, 7, 2, 13, 16, 19, 20, 15, 22 };
+    static const bool numeric[OptionValues]
         = { false, false, true, true, true, true, true, false, false, false, true, false, false };
+    const QString alt = QStringLiteral("alt");
+    const QString active = QStringLiteral("active");
+    const QString clickable = QStringLiteral("clickable");
+    const QString scripted = QStringLiteral("scripted");
     QVariantList records;
     records.reserve(m_pendingEntities.size() * EntityRecordSize);
-    for (const QVariant &entity : qAsConst(m_pendingEntities)) {
-        const QVariantList options = entity.toList();
-        for (int i = 0; i < EntityRecordSize; ++i) {
+    for (int e = 0; e < m_pendingEntities.size(); ++e) {
+        const QVariantList options = m_pendingEntities.at(e).toList();
+        for (int i = 0; i < OptionValues; ++i) {
             const QString value = options.value(optionSlot[i]).toString();
             records << (numeric[i] ? numberOrText(value) : QVariant(value));
         }
+        const QVariantMap access = m_pendingAccessInfo.value(e).toMap();
+        records << access.value(alt) << access.value(active) << access.value(clickable) << access.value(scripted);
     }
-    const QVariantList access = m_pendingAccessInfo;
     m_pendingEntities.clear();
     m_pendingAccessInfo.clear();
-    // Told first, the access details go into the entities as they are made, instead of
-    // changing a hundred of them afterwards.
-    callScene(QStringLiteral("describeEntities"), access);
     callScene(QStringLiteral("batchEntityInit"),
         QVariantMap {
             { QStringLiteral("recordSize"), int(EntityRecordSize) }, { QStringLiteral("records"), records } });
