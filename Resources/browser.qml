@@ -313,10 +313,12 @@ Item {
                 if (entOpts && entOpts.records !== undefined) {
                     var records = entOpts.records;
                     var size = entOpts.recordSize;
+                    // Picture addresses by file name, for this entry only (see pictureUrl).
+                    var pictures = Object.create(null);
                     for (var k = 0; size > 0 && k + size <= records.length; k += size) {
                         if (!quiet)
                             console.log("createEntity");
-                        createEntityFrom(records, k, quiet, true);
+                        createEntityFrom(records, k, quiet, pictures);
                     }
                 } else {
                     var lists = entOpts ? entOpts : [];
@@ -354,22 +356,23 @@ Item {
         }
 
         // Makes a box in layer (menu: 1 for the menu layer) from f: name, colour, X, Y, Width,
-        // Height, Z, file address, text, text colour, text size and, where given, access (its
-        // access details, else those describeEntities told). Its size and text are given
-        // when it is made, so that the text is laid out once; the rest is assigned afterwards,
-        // which costs less than more properties at its making, and only where it differs from
-        // a box's defaults. It is placed as resizeProperly() would place it.
+        // Height, Z, file address or picture (its address as pictureUrl() gave it), text, text
+        // colour, text size and, where given, access (its access details, else those
+        // describeEntities told). Everything is assigned once it is made, which costs less than
+        // properties at its making, and only where it differs from a box's defaults; the text
+        // comes after its size and font, so that it is laid out once. It is placed as
+        // resizeProperly() would place it.
         function makeBox(component, layer, menu, f) {
-            var made = {
-                width: f.w / 1600 * layer.width,
-                height: f.h / 900 * layer.height,
-                labelPixelSize: Values.textPixels(f.textSize, layer.width)
-            };
-            if (f.text !== "")
-                made.label = f.text;
-            var box = makeObject(component, layer, made);
-            if (!box)
+            var box = component.createObject(layer);
+            if (!box) {
+                console.log("Cannot create an object of " + component.url + ": " + component.errorString());
                 return null;
+            }
+            box.labelPixelSize = Values.textPixels(f.textSize, layer.width);
+            box.width = f.w / 1600 * layer.width;
+            box.height = f.h / 900 * layer.height;
+            if (f.text !== "")
+                box.label = f.text;
             box.scene = mycanvas;
             box.objectName = f.name;
             box.color = f.color;
@@ -382,7 +385,9 @@ Item {
             box.x = f.x / 1600 * layer.width;
             box.y = f.y / 900 * layer.height;
             box.z = f.z;
-            if (f.file !== "")
+            if (f.picture !== undefined)
+                box.picture = f.picture;
+            else if (f.file !== "")
                 box.picture = pictureUrl(f.file);
             if (f.textColor !== "black")
                 box.labelColor = f.textColor;
@@ -408,13 +413,14 @@ Item {
                 return null;
             }
             return createEntityFrom([opts[9], opts[10], opts[0], opts[1], opts[6], opts[7], opts[2], opts[13],
-                                     opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet, false);
+                                     opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet);
         }
 
         // The entity whose values start at r[k]: name, colour, X, Y, Width, Height, Z, file,
-        // text, text colour, text size, DragDrop, DropRestore and, withAccess, its access
-        // details alt, active, clickable and scripted (else those describeEntities told).
-        function createEntityFrom(r, k, quiet, withAccess) {
+        // text, text colour, text size, DragDrop, DropRestore and, from a batch of records,
+        // its access details alt, active, clickable and scripted (else those describeEntities
+        // told); a batch gives the picture addresses it has found so far in pictures.
+        function createEntityFrom(r, k, quiet, pictures) {
             var col = Values.entityColor(r[k + 1]);
             if (!quiet)
                 console.log("Entity colour: " + col);
@@ -422,6 +428,14 @@ Item {
             var file = stValue(r[k + 7], "");
             if (!quiet)
                 console.log("QML CREATE " + name + "!");
+            var picture;
+            if (pictures !== undefined && file !== "") {
+                picture = pictures[file];
+                if (picture === undefined) {
+                    picture = pictureUrl(Values.fileUrl(file));
+                    pictures[file] = picture;
+                }
+            }
             var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
                 name: name,
                 color: col,
@@ -430,11 +444,12 @@ Item {
                 w: Values.toNumber(r[k + 4], 0),
                 h: Values.toNumber(r[k + 5], 0),
                 z: Values.toNumber(r[k + 6], 0),
-                file: file === "" ? "" : Values.fileUrl(file),
+                file: file === "" || picture !== undefined ? "" : Values.fileUrl(file),
+                picture: picture,
                 text: String(stValue(r[k + 8], "")),
                 textColor: Values.textColor(r[k + 9]),
                 textSize: Values.toNumber(stValue(r[k + 10], "24"), 24),
-                access: withAccess ? { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
+                access: pictures !== undefined ? { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
                                    : undefined
             });
             if (!ent)
