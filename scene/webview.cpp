@@ -258,63 +258,61 @@ void WebView::fitToHost()
 void WebView::addEntity(const QDomElement &element, bool isMenuEntity, const QString &subprojectKey)
 {
     enum { NameSlot = 9, FilenameSlot = 13, SubprojectSlot = 14 };
-    QVariantList options = entityOptionList(element);
-    if (options.at(FilenameSlot).toString().isEmpty())
-        options[FilenameSlot] = element.attribute(QStringLiteral("ImageFilename"), noValue());
-
-    const QString file = options.at(FilenameSlot).toString();
-    if (!file.isEmpty() && file != noValue()) {
+    const QString missing = noValue();
+    QString file = element.attribute(QStringLiteral("Filename"), missing);
+    if (file.isEmpty())
+        file = element.attribute(QStringLiteral("ImageFilename"), missing);
+    if (!file.isEmpty() && file != missing) {
         const QString resolved = resolvePath(file);
         const QString lower = resolved.toLower();
         // Videos and other files are not pictures of an entity.
         const bool picture = lower.endsWith(QLatin1String(".png")) || lower.endsWith(QLatin1String(".jpg"));
-        options[FilenameSlot] = picture ? resolved : QString();
+        file = picture ? resolved : QString();
     }
 
     if (isMenuEntity) {
+        QVariantList options = entityOptionList(element);
+        options[FilenameSlot] = file;
         options[SubprojectSlot] = subprojectKey;
         m_menuEntityNames << options.at(NameSlot).toString();
         callScene(QStringLiteral("createMenuEntity"), options);
         callScene(QStringLiteral("describeEntities"), QVariantList { accessInfo(element, true) });
         return;
     }
-    m_pendingEntities << QVariant(options);
-    m_pendingAccessInfo << accessInfo(element, false);
+    // Only what makes the box, straight from the element: a scene entry reads a hundred.
+    const auto text = [&element, &missing](const QString &name) { return element.attribute(name, missing); };
+    const auto number = [&text](const QString &name) { return numberOrText(text(name)); };
+    const Access access = accessOf(element);
+    m_pendingEntities << text(QStringLiteral("Name")) << text(QStringLiteral("Color")) << number(QStringLiteral("X"))
+                      << number(QStringLiteral("Y")) << number(QStringLiteral("Width"))
+                      << number(QStringLiteral("Height")) << number(QStringLiteral("Z")) << file
+                      << text(QStringLiteral("Text")) << text(QStringLiteral("TextColor"))
+                      << number(QStringLiteral("TextSize")) << text(QStringLiteral("DragDrop"))
+                      << text(QStringLiteral("DropRestore")) << access.alt << access.active << access.clickable
+                      << access.scripted;
+}
+
+QVariantList WebView::pendingEntities() const
+{
+    QVariantList entities;
+    for (int i = 0; i + EntityRecordSize <= m_pendingEntities.size(); i += EntityRecordSize)
+        entities << QVariant(m_pendingEntities.mid(i, EntityRecordSize));
+    return entities;
 }
 
 void WebView::initEntities()
 {
-    // The document is given what makes each box, in one flat list of EntityRecordSize values
-    // per entity (the order of createEntityFrom in the document), numbers as numbers, and the
-    // entity's access details with it: turning 23 strings and a map of each of a hundred
-    // entities into script values was a good part of an entry.
-    enum { OptionValues = 13, EntityRecordSize = OptionValues + 4 };
-    static const int optionSlot[OptionValues] = { 9, 10, 0, 1, 6, 7, 2, 13, 16, 19, 20, 15, 22 };
-    static const bool numeric[OptionValues]
-        = { false, false, true, true, true, true, true, false, false, false, true, false, false };
-    const QString alt = QStringLiteral("alt");
-    const QString active = QStringLiteral("active");
-    const QString clickable = QStringLiteral("clickable");
-    const QString scripted = QStringLiteral("scripted");
-    QVariantList records;
-    records.reserve(m_pendingEntities.size() * EntityRecordSize);
-    for (int e = 0; e < m_pendingEntities.size(); ++e) {
-        const QVariantList options = m_pendingEntities.at(e).toList();
-        for (int i = 0; i < OptionValues; ++i) {
-            const QString value = options.value(optionSlot[i]).toString();
-            records << (numeric[i] ? numberOrText(value) : QVariant(value));
-        }
-        const QVariantMap access = m_pendingAccessInfo.value(e).toMap();
-        records << access.value(alt) << access.value(active) << access.value(clickable) << access.value(scripted);
-    }
+    // The document is given the records in one flat list (the order of createEntityFrom in
+    // the document): turning 23 strings and a map of each of a hundred entities into script
+    // values was a good part of a scene entry.
+    const QVariantList records = m_pendingEntities;
     m_pendingEntities.clear();
-    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("batchEntityInit"),
         QVariantMap {
             { QStringLiteral("recordSize"), int(EntityRecordSize) }, { QStringLiteral("records"), records } });
 }
 
-QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
+WebView::Access WebView::accessOf(const QDomElement &element)
 {
     bool clickable = element.attribute(QStringLiteral("DragDrop")) == QLatin1String("True")
         || element.attribute(QStringLiteral("Function")).trimmed().toInt() != 0;
@@ -327,20 +325,25 @@ QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
         else if (script == QLatin1String("Script_Select") || script == QLatin1String("Script_Release"))
             scripted = true;
     }
-    const QString name = element.attribute(QStringLiteral("Name"));
-    const QString trimmedName = name.trimmed();
+    const QString trimmedName = element.attribute(QStringLiteral("Name")).trimmed();
     // The scene handles these two itself, without a script.
     if (trimmedName == QLatin1String("ENTITY_SkipAudio") || trimmedName == QLatin1String("ENTITY_NoSound"))
         clickable = true;
+    const bool active
+        = element.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower() == QLatin1String("true");
+    return Access { element.attribute(QStringLiteral("Alt")), active, clickable, scripted };
+}
+
+QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
+{
+    const Access access = accessOf(element);
     return QVariantMap {
-        { QStringLiteral("name"), name },
+        { QStringLiteral("name"), element.attribute(QStringLiteral("Name")) },
         { QStringLiteral("menu"), isMenuEntity },
-        { QStringLiteral("alt"), element.attribute(QStringLiteral("Alt")) },
-        { QStringLiteral("active"),
-            element.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower()
-                == QLatin1String("true") },
-        { QStringLiteral("clickable"), clickable },
-        { QStringLiteral("scripted"), scripted },
+        { QStringLiteral("alt"), access.alt },
+        { QStringLiteral("active"), access.active },
+        { QStringLiteral("clickable"), access.clickable },
+        { QStringLiteral("scripted"), access.scripted },
     };
 }
 
@@ -526,7 +529,6 @@ void WebView::projectReset()
     m_menuEntityNames.clear();
     // Entities collected for a scene that was never finished must not turn up in the next one.
     m_pendingEntities.clear();
-    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("projectReset"), QStringLiteral("Hallo"));
 }
 
@@ -534,7 +536,6 @@ void WebView::subprojectReset()
 {
     qCDebug(lcScene).noquote() << QStringLiteral("---------SUBPROJECT RESET");
     m_pendingEntities.clear();
-    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("subprojectReset"), QStringLiteral("Hallo"));
 }
 
