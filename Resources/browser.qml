@@ -232,6 +232,11 @@ Item {
         }
 
         function removeLayerChildren(layer) {
+            // The bridge's helper does what removeObject() does, for a whole layer at once.
+            if (typeof sceneLayers !== "undefined") {
+                sceneLayers.clear(layer, ctrlEventSource);
+                return;
+            }
             var items = [];
             for (var i = 0; i < layer.children.length; ++i)
                 items.push(layer.children[i]);

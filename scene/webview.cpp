@@ -2,6 +2,7 @@
 #include "webview.h"
 
 #include "kestlog.h"
+#include "kestscenelayers.h"
 #include "kestscenelog.h"
 #include "kestscenepictures.h"
 
@@ -81,6 +82,15 @@ QVariant numberOrText(const QString &value)
     }
     if (digits == 0 || value.endsWith(QLatin1Char('.')))
         return value;
+    // Whole numbers of a few digits, nearly all a course has, are exact as they are added up.
+    if (!point && digits <= 15) {
+        double whole = 0;
+        for (const QChar c : value) {
+            if (c != QLatin1Char('-'))
+                whole = whole * 10 + (c.unicode() - '0');
+        }
+        return value.startsWith(QLatin1Char('-')) ? -whole : whole;
+    }
     return value.toDouble();
 }
 
@@ -102,6 +112,7 @@ WebView::WebView(const QString &basePath, QWidget *host)
     m_view->setResizeMode(QQuickView::SizeRootObjectToView);
     m_view->rootContext()->setContextProperty(QStringLiteral("scenePictures"), new kestScenePictures(m_view));
     m_view->rootContext()->setContextProperty(QStringLiteral("sceneLog"), new kestSceneLog(m_view));
+    m_view->rootContext()->setContextProperty(QStringLiteral("sceneLayers"), new kestSceneLayers(m_view));
     m_view->setSource(QUrl(QStringLiteral("qrc:/Resources/browser.qml")));
     m_container = QWidget::createWindowContainer(m_view, host);
     m_container->show();

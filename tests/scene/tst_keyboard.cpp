@@ -24,6 +24,7 @@ private slots:
     void dropLikeThePointer_data();
     void dropLikeThePointer();
     void escape();
+    void resetKeepsTheKeys();
     void accessibleName_data();
     void accessibleName();
 
@@ -285,6 +286,17 @@ void tst_Keyboard::escape()
     QCOMPARE(scene.eval(QStringLiteral("mainview.audioplayers.length")).toInt(), 0);
     QCOMPARE(reading.size(), 1);
     QCOMPARE(clicked.size(), 0);
+}
+
+// The entity with the focus leaves with its scene: the keys go back to the scene's input.
+void tst_Keyboard::resetKeepsTheKeys()
+{
+    Scene scene;
+    QVERIFY(start(scene, {}, { attrs("Name=Go X=0 Y=0 Width=50 Height=50 Text=go") }));
+    key(scene, Qt::Key_Tab);
+    QCOMPARE(focused(scene), QStringLiteral("Go"));
+    scene.view->subprojectReset();
+    QVERIFY(scene.eval(QStringLiteral("ctrlEventSource.activeFocus")).toBool());
 }
 
 void tst_Keyboard::accessibleName_data()
