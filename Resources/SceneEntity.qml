@@ -109,8 +109,7 @@ Rectangle {
     // (the scene's accessActive), and a box that is neither named nor does anything gets none
     // (the same as an ignored one).
     function updateAccess() {
-        accessibleName = altText !== "" ? altText
-            : (boxText.text !== "" ? boxText.text : Values.readableFileName(boxImage.source));
+        accessibleName = Values.accessibleName(altText, boxText.text, boxImage.source);
         if (!scene || !scene.accessActive)
             return;
         var silent = accessibleName === "" && !clickable && !scripted;

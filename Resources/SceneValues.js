@@ -92,6 +92,12 @@ function mediaUrl(file) {
     return scheme.test(f) ? f : fileUrl(f);
 }
 
+// What a box is called for assistive tools: its Alt text, else its text, else the words of its
+// picture's file name.
+function accessibleName(altText, text, picture) {
+    return altText !== "" ? altText : (text !== "" ? text : readableFileName(picture));
+}
+
 // A picture's file name as words: "file:///c/pics/red_apple.png" -> "red apple".
 function readableFileName(url) {
     var s = String(url);

@@ -373,9 +373,11 @@ Item {
                 console.log("Cannot create an object of " + component.url + ": " + component.errorString());
                 return null;
             }
-            box.labelPixelSize = Values.textPixels(f.textSize, layer.width);
-            box.width = f.w / 1600 * layer.width;
-            box.height = f.h / 900 * layer.height;
+            var pw = layer.width;
+            var ph = layer.height;
+            box.labelPixelSize = Values.textPixels(f.textSize, pw);
+            box.width = f.w / 1600 * pw;
+            box.height = f.h / 900 * ph;
             if (f.text !== "")
                 box.label = f.text;
             box.scene = mycanvas;
@@ -387,8 +389,8 @@ Item {
             box.lastSetH = f.h;
             box.realX = f.x;
             box.realY = f.y;
-            box.x = f.x / 1600 * layer.width;
-            box.y = f.y / 900 * layer.height;
+            box.x = f.x / 1600 * pw;
+            box.y = f.y / 900 * ph;
             box.z = f.z;
             if (f.picture !== undefined)
                 box.picture = f.picture;
@@ -433,6 +435,7 @@ Item {
             var file = stValue(r[k + 7], "");
             if (!quiet)
                 console.log("QML CREATE " + name + "!");
+            var text = String(stValue(r[k + 8], ""));
             var picture;
             if (pictures !== undefined && file !== "") {
                 picture = pictures[file];
@@ -451,7 +454,7 @@ Item {
                 z: Values.toNumber(r[k + 6], 0),
                 file: file === "" || picture !== undefined ? "" : Values.fileUrl(file),
                 picture: picture,
-                text: String(stValue(r[k + 8], "")),
+                text: text,
                 textColor: Values.textColor(r[k + 9]),
                 textSize: Values.toNumber(stValue(r[k + 10], "24"), 24),
                 access: pictures !== undefined ? { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
@@ -467,7 +470,13 @@ Item {
             var dropRestore = String(stValue(r[k + 12], "false")).toLowerCase();
             if (dropRestore !== "false")
                 ent.shouldDropRestore = dropRestore;
-            ent.updateAccess();
+            // Without an assistive tool, the name is all updateAccess() would keep; a batch
+            // knows what it is made of.
+            if (pictures === undefined || accessActive)
+                ent.updateAccess();
+            else
+                ent.accessibleName = Values.accessibleName(r[k + 13] === undefined ? "" : String(r[k + 13]), text,
+                                                           picture === undefined ? "" : picture);
             return ent;
         }
 
