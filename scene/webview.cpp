@@ -290,17 +290,25 @@ void WebView::addEntity(const QDomElement &element, bool isMenuEntity, const QSt
         callScene(QStringLiteral("describeEntities"), QVariantList { accessInfo(element, true) });
         return;
     }
-    // Only what makes the box, straight from the element: a scene entry reads a hundred.
-    const auto text = [&element, &missing](const QString &name) { return element.attribute(name, missing); };
-    const auto number = [&text](const QString &name) { return numberOrText(text(name)); };
+    // Only what makes the box, straight from the element: a scene entry reads a hundred. A
+    // missing value goes as nothing (undefined to the document, which reads it as missing)
+    // rather than as a string made and converted for each entity.
+    const auto text = [&element, &missing](const QString &name) {
+        const QString value = element.attribute(name, missing);
+        return value == missing ? QVariant() : QVariant(value);
+    };
+    const auto number = [&element, &missing](const QString &name) {
+        const QString value = element.attribute(name, missing);
+        return value == missing ? QVariant() : numberOrText(value);
+    };
     const Access access = accessOf(element);
-    m_pendingEntities << text(QStringLiteral("Name")) << text(QStringLiteral("Color")) << number(QStringLiteral("X"))
-                      << number(QStringLiteral("Y")) << number(QStringLiteral("Width"))
+    m_pendingEntities << element.attribute(QStringLiteral("Name"), missing) << text(QStringLiteral("Color"))
+                      << number(QStringLiteral("X")) << number(QStringLiteral("Y")) << number(QStringLiteral("Width"))
                       << number(QStringLiteral("Height")) << number(QStringLiteral("Z")) << file
                       << text(QStringLiteral("Text")) << text(QStringLiteral("TextColor"))
                       << number(QStringLiteral("TextSize")) << text(QStringLiteral("DragDrop"))
-                      << text(QStringLiteral("DropRestore")) << access.alt << access.active << access.clickable
-                      << access.scripted;
+                      << text(QStringLiteral("DropRestore")) << (access.alt.isEmpty() ? QVariant() : access.alt)
+                      << access.active << access.clickable << access.scripted;
 }
 
 QVariantList WebView::pendingEntities() const

@@ -54,7 +54,8 @@ public:
     // The values of an entity's record: name, Color, X, Y, Width, Height, Z, picture file (a
     // path, empty for a file that is no picture, NoValue for none), Text, TextColor, TextSize,
     // DragDrop, DropRestore, then its access details Alt, active, clickable, scripted. Plain
-    // decimals are numbers, every other value its text.
+    // decimals are numbers, every other value its text; besides the name and the file, a
+    // missing value (or an empty Alt) is an invalid QVariant.
     enum EntityRecord { RecordFile = 7, EntityRecordSize = 17 };
 
     QString sceneName() const { return m_sceneName; }
