@@ -432,10 +432,10 @@ Item {
             if (!quiet)
                 console.log("Entity colour: " + col);
             var name = String(r[k]);
-            var file = stValue(r[k + 7], "");
+            var file = Values.stValue(r[k + 7], "");
             if (!quiet)
                 console.log("QML CREATE " + name + "!");
-            var text = String(stValue(r[k + 8], ""));
+            var text = String(Values.stValue(r[k + 8], ""));
             var picture;
             if (pictures !== undefined && file !== "") {
                 picture = pictures[file];
@@ -456,18 +456,18 @@ Item {
                 picture: picture,
                 text: text,
                 textColor: Values.textColor(r[k + 9]),
-                textSize: Values.toNumber(stValue(r[k + 10], "24"), 24),
-                access: pictures !== undefined ? { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
-                                   : undefined
+                textSize: Values.toNumber(Values.stValue(r[k + 10], "24"), 24),
+                access: pictures === undefined ? undefined
+                    : { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
             });
             if (!ent)
                 return null;
-            var dragDrop = String(stValue(r[k + 11], "false")).toLowerCase();
+            var dragDrop = String(Values.stValue(r[k + 11], "false")).toLowerCase();
             if (dragDrop !== "false") {
                 ent.dragDrop = dragDrop;
                 ent.draggable = dragDrop === "true";
             }
-            var dropRestore = String(stValue(r[k + 12], "false")).toLowerCase();
+            var dropRestore = String(Values.stValue(r[k + 12], "false")).toLowerCase();
             if (dropRestore !== "false")
                 ent.shouldDropRestore = dropRestore;
             // Without an assistive tool, the name is all updateAccess() would keep; a batch

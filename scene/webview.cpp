@@ -91,7 +91,9 @@ QVariant numberOrText(const QString &value)
         }
         return value.startsWith(QLatin1Char('-')) ? -whole : whole;
     }
-    return value.toDouble();
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    return ok ? QVariant(number) : QVariant(value);
 }
 
 } // namespace
