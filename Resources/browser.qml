@@ -423,6 +423,12 @@ Item {
                                      opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet);
         }
 
+        // A finite number as it is (the bridge sends most numbers so); anything else as
+        // Values.toNumber() reads it.
+        function finiteNumber(value, fallback) {
+            return typeof value === "number" && isFinite(value) ? value : Values.toNumber(value, fallback);
+        }
+
         // The entity whose values start at r[k]: name, colour, X, Y, Width, Height, Z, file,
         // text, text colour, text size, DragDrop, DropRestore and, from a batch of records,
         // its access details alt, active, clickable and scripted (else those describeEntities
@@ -447,11 +453,11 @@ Item {
             var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
                 name: name,
                 color: col,
-                x: Values.toNumber(r[k + 2], 0),
-                y: Values.toNumber(r[k + 3], 0),
-                w: Values.toNumber(r[k + 4], 0),
-                h: Values.toNumber(r[k + 5], 0),
-                z: Values.toNumber(r[k + 6], 0),
+                x: finiteNumber(r[k + 2], 0),
+                y: finiteNumber(r[k + 3], 0),
+                w: finiteNumber(r[k + 4], 0),
+                h: finiteNumber(r[k + 5], 0),
+                z: finiteNumber(r[k + 6], 0),
                 file: file === "" || picture !== undefined ? "" : Values.fileUrl(file),
                 picture: picture,
                 text: text,
@@ -462,14 +468,19 @@ Item {
             });
             if (!ent)
                 return null;
-            var dragDrop = String(Values.stValue(r[k + 11], "false")).toLowerCase();
-            if (dragDrop !== "false") {
-                ent.dragDrop = dragDrop;
-                ent.draggable = dragDrop === "true";
+            // Most entities have neither (the bridge sends nothing then).
+            if (r[k + 11] !== undefined) {
+                var dragDrop = String(Values.stValue(r[k + 11], "false")).toLowerCase();
+                if (dragDrop !== "false") {
+                    ent.dragDrop = dragDrop;
+                    ent.draggable = dragDrop === "true";
+                }
             }
-            var dropRestore = String(Values.stValue(r[k + 12], "false")).toLowerCase();
-            if (dropRestore !== "false")
-                ent.shouldDropRestore = dropRestore;
+            if (r[k + 12] !== undefined) {
+                var dropRestore = String(Values.stValue(r[k + 12], "false")).toLowerCase();
+                if (dropRestore !== "false")
+                    ent.shouldDropRestore = dropRestore;
+            }
             // Without an assistive tool, the name is all updateAccess() would keep; a batch
             // knows what it is made of.
             if (pictures === undefined || accessActive)
