@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What scripts change of an entity or a menu button (SceneBox): kept here rather than in the
+// What scripts change of an entity or a menu button (SceneEntity): kept here rather than in the
 // box, since every function a box declares is made anew for each box, and a scene entry makes
 // a hundred of them. Each changes the box's frame values and maps them with resizeProperly().
 .pragma library

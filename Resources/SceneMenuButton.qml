@@ -2,7 +2,8 @@
 // A button of a menu bar: stays from one scene to the next until the project is reset.
 import QtQuick 2.12
 
-SceneBox {
+SceneEntity {
     z: 200
     emptyImageClears: false
+    logsHits: false
 }

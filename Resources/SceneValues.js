@@ -37,7 +37,29 @@ function textPixels(size, sceneWidth) {
     return Math.max(1, Math.floor(size / 1600 * sceneWidth));
 }
 
+// Colour texts checked so far: a scene entry asks about the same few for a hundred entities.
+// Bounded, since a course could write any number of different ones.
+var checkedColors = Object.create(null);
+var checkedColorCount = 0;
+
 function isColor(value) {
+    if (typeof value === "string") {
+        var known = checkedColors[value];
+        if (known !== undefined)
+            return known;
+        if (checkedColorCount >= 500) {
+            checkedColors = Object.create(null);
+            checkedColorCount = 0;
+        }
+        known = checkedColor(value);
+        checkedColors[value] = known;
+        ++checkedColorCount;
+        return known;
+    }
+    return checkedColor(value);
+}
+
+function checkedColor(value) {
     try {
         return Qt.colorEqual(value, value);
     } catch (e) {
@@ -68,6 +90,12 @@ function fileUrl(path) {
 function mediaUrl(file) {
     var f = String(file);
     return scheme.test(f) ? f : fileUrl(f);
+}
+
+// What a box is called for assistive tools: its Alt text, else its text, else the words of its
+// picture's file name.
+function accessibleName(altText, text, picture) {
+    return altText !== "" ? altText : (text !== "" ? text : readableFileName(picture));
 }
 
 // A picture's file name as words: "file:///c/pics/red_apple.png" -> "red apple".

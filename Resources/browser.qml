@@ -189,7 +189,9 @@ Item {
             }
         }
 
-        Component { id: entityComponent; SceneEntity {} }
+        // From its file rather than an inline Component: a wrapper would be one more object
+        // creator for each of a hundred entities.
+        readonly property Component entityComponent: Qt.createComponent("SceneEntity.qml")
         Component { id: entityVideoComponent; SceneEntityVideo {} }
         Component { id: menuButtonComponent; SceneMenuButton {} }
         Component { id: soundComponent; SceneSound {} }
@@ -230,6 +232,11 @@ Item {
         }
 
         function removeLayerChildren(layer) {
+            // The bridge's helper does what removeObject() does, for a whole layer at once.
+            if (typeof sceneLayers !== "undefined") {
+                sceneLayers.clear(layer, ctrlEventSource);
+                return;
+            }
             var items = [];
             for (var i = 0; i < layer.children.length; ++i)
                 items.push(layer.children[i]);
@@ -297,22 +304,37 @@ Item {
 
         // ---- Entities and menu buttons -------------------------------------------------------
 
+        // entOpts: the entities' option lists (23 values each), or, as the bridge sends them,
+        // {recordSize, records}: what createEntityFrom() reads of each entity and its access
+        // details, one after the other in one flat list, numbers as numbers.
         function batchEntityInit(entOpts) {
             console.log("batchEntityInit start");
+            // The entities' lines are built only when they are written.
+            var quiet = typeof sceneLog !== "undefined" && !sceneLog.debugOn();
             var keepIgnore = ignoreUInput;
             ignoreUInput = true;
             try {
-                var lists = entOpts ? entOpts : [];
-                for (var i = 0; i < lists.length; ++i) {
-                    var ent = createEntity(lists[i]);
-                    // A new box is visible and opaque already: reading is cheaper than writing.
-                    if (ent && !ent.visible)
-                        ent.visible = true;
-                    if (ent && ent.opacity !== 1)
-                        ent.opacity = 1;
+                var placed = dynamicEntityLayer.children.length;
+                if (entOpts && entOpts.records !== undefined) {
+                    var records = entOpts.records;
+                    var size = entOpts.recordSize;
+                    // Picture addresses by file name, for this entry only (see pictureUrl).
+                    var pictures = Object.create(null);
+                    for (var k = 0; size > 0 && k + size <= records.length; k += size) {
+                        if (!quiet)
+                            console.log("createEntity");
+                        createEntityFrom(records, k, quiet, pictures);
+                    }
+                } else {
+                    var lists = entOpts ? entOpts : [];
+                    for (var i = 0; i < lists.length; ++i)
+                        createEntity(lists[i], quiet);
                 }
-                for (var j = 0; j < dynamicEntityLayer.children.length; ++j)
-                    dynamicEntityLayer.children[j].resizeProperly();
+                // New boxes are made visible, opaque and in their place (makeBox); those that
+                // were there already are placed anew.
+                var children = dynamicEntityLayer.children;
+                for (var j = 0; j < placed; ++j)
+                    children[j].resizeProperly();
             } finally {
                 ignoreUInput = keepIgnore;
                 pendingAccess = {};
@@ -320,9 +342,10 @@ Item {
             console.log("batchEntityInit end");
         }
 
-        function createEntity(msg) {
-            console.log("createEntity");
-            return createQmlEntity(msg);
+        function createEntity(msg, quiet) {
+            if (!quiet)
+                console.log("createEntity");
+            return createQmlEntity(msg, quiet);
         }
 
         function createMenuEntity(msg) {
@@ -338,22 +361,25 @@ Item {
         }
 
         // Makes a box in layer (menu: 1 for the menu layer) from f: name, colour, X, Y, Width,
-        // Height, Z, file address, text, text colour, text size. Its size and text are given
-        // when it is made, so that the text is laid out once; the rest is assigned afterwards,
-        // which costs less than more properties at its making, and only where it differs from
-        // a box's defaults. Its place follows in resizeProperly().
+        // Height, Z, file address or picture (its address as pictureUrl() gave it), text, text
+        // colour, text size and, where given, access (its access details, else those
+        // describeEntities told). Everything is assigned once it is made, which costs less than
+        // properties at its making, and only where it differs from a box's defaults; the text
+        // comes after its size and font, so that it is laid out once. It is placed as
+        // resizeProperly() would place it.
         function makeBox(component, layer, menu, f) {
-            var made = {
-                width: f.w / 1600 * layer.width,
-                height: f.h / 900 * layer.height
-            };
-            if (f.text !== "") {
-                made.label = f.text;
-                made.labelPixelSize = Values.textPixels(f.textSize, layer.width);
-            }
-            var box = makeObject(component, layer, made);
-            if (!box)
+            var box = component.createObject(layer);
+            if (!box) {
+                console.log("Cannot create an object of " + component.url + ": " + component.errorString());
                 return null;
+            }
+            var pw = layer.width;
+            var ph = layer.height;
+            box.labelPixelSize = Values.textPixels(f.textSize, pw);
+            box.width = f.w / 1600 * pw;
+            box.height = f.h / 900 * ph;
+            if (f.text !== "")
+                box.label = f.text;
             box.scene = mycanvas;
             box.objectName = f.name;
             box.color = f.color;
@@ -363,14 +389,18 @@ Item {
             box.lastSetH = f.h;
             box.realX = f.x;
             box.realY = f.y;
+            box.x = f.x / 1600 * pw;
+            box.y = f.y / 900 * ph;
             box.z = f.z;
-            if (f.file !== "")
+            if (f.picture !== undefined)
+                box.picture = f.picture;
+            else if (f.file !== "")
                 box.picture = pictureUrl(f.file);
             if (f.textColor !== "black")
                 box.labelColor = f.textColor;
             if (f.textSize !== 24)
                 box.textSize = f.textSize;
-            var info = pendingAccess[menu + ":" + f.name];
+            var info = f.access !== undefined ? f.access : pendingAccess[menu + ":" + f.name];
             if (info !== undefined) {
                 if (info.alt !== undefined && String(info.alt) !== "")
                     box.altText = String(info.alt);
@@ -384,41 +414,80 @@ Item {
             return box;
         }
 
-        function createQmlEntity(opts) {
+        function createQmlEntity(opts, quiet) {
             if (!opts || opts.length < 23) {
                 console.log("createQmlEntity: incomplete option list");
                 return null;
             }
-            var col = Values.entityColor(opts[10]);
-            console.log("Entity colour: " + col);
-            var name = String(opts[9]);
-            var file = stValue(opts[13], "");
-            console.log("QML CREATE " + name + "!");
-            // Placed by batchEntityInit, its only caller, once all are there.
+            return createEntityFrom([opts[9], opts[10], opts[0], opts[1], opts[6], opts[7], opts[2], opts[13],
+                                     opts[16], opts[19], opts[20], opts[15], opts[22]], 0, quiet);
+        }
+
+        // A finite number as it is (the bridge sends most numbers so); anything else as
+        // Values.toNumber() reads it.
+        function finiteNumber(value, fallback) {
+            return typeof value === "number" && isFinite(value) ? value : Values.toNumber(value, fallback);
+        }
+
+        // The entity whose values start at r[k]: name, colour, X, Y, Width, Height, Z, file,
+        // text, text colour, text size, DragDrop, DropRestore and, from a batch of records,
+        // its access details alt, active, clickable and scripted (else those describeEntities
+        // told); a batch gives the picture addresses it has found so far in pictures.
+        function createEntityFrom(r, k, quiet, pictures) {
+            var col = Values.entityColor(r[k + 1]);
+            if (!quiet)
+                console.log("Entity colour: " + col);
+            var name = String(r[k]);
+            var file = Values.stValue(r[k + 7], "");
+            if (!quiet)
+                console.log("QML CREATE " + name + "!");
+            var text = String(Values.stValue(r[k + 8], ""));
+            var picture;
+            if (pictures !== undefined && file !== "") {
+                picture = pictures[file];
+                if (picture === undefined) {
+                    picture = pictureUrl(Values.fileUrl(file));
+                    pictures[file] = picture;
+                }
+            }
             var ent = makeBox(entityComponent, dynamicEntityLayer, 0, {
                 name: name,
                 color: col,
-                x: Values.toNumber(opts[0], 0),
-                y: Values.toNumber(opts[1], 0),
-                w: Values.toNumber(opts[6], 0),
-                h: Values.toNumber(opts[7], 0),
-                z: Values.toNumber(opts[2], 0),
-                file: file === "" ? "" : Values.fileUrl(file),
-                text: String(stValue(opts[16], "")),
-                textColor: Values.textColor(opts[19]),
-                textSize: Values.toNumber(stValue(opts[20], "24"), 24)
+                x: finiteNumber(r[k + 2], 0),
+                y: finiteNumber(r[k + 3], 0),
+                w: finiteNumber(r[k + 4], 0),
+                h: finiteNumber(r[k + 5], 0),
+                z: finiteNumber(r[k + 6], 0),
+                file: file === "" || picture !== undefined ? "" : Values.fileUrl(file),
+                picture: picture,
+                text: text,
+                textColor: Values.textColor(r[k + 9]),
+                textSize: Values.toNumber(Values.stValue(r[k + 10], "24"), 24),
+                access: pictures === undefined ? undefined
+                    : { alt: r[k + 13], active: r[k + 14], clickable: r[k + 15], scripted: r[k + 16] }
             });
             if (!ent)
                 return null;
-            var dragDrop = String(stValue(opts[15], "false")).toLowerCase();
-            if (dragDrop !== "false") {
-                ent.dragDrop = dragDrop;
-                ent.draggable = dragDrop === "true";
+            // Most entities have neither (the bridge sends nothing then).
+            if (r[k + 11] !== undefined) {
+                var dragDrop = String(Values.stValue(r[k + 11], "false")).toLowerCase();
+                if (dragDrop !== "false") {
+                    ent.dragDrop = dragDrop;
+                    ent.draggable = dragDrop === "true";
+                }
             }
-            var dropRestore = String(stValue(opts[22], "false")).toLowerCase();
-            if (dropRestore !== "false")
-                ent.shouldDropRestore = dropRestore;
-            ent.updateAccess();
+            if (r[k + 12] !== undefined) {
+                var dropRestore = String(Values.stValue(r[k + 12], "false")).toLowerCase();
+                if (dropRestore !== "false")
+                    ent.shouldDropRestore = dropRestore;
+            }
+            // Without an assistive tool, the name is all updateAccess() would keep; a batch
+            // knows what it is made of.
+            if (pictures === undefined || accessActive)
+                ent.updateAccess();
+            else
+                ent.accessibleName = Values.accessibleName(r[k + 13] === undefined ? "" : String(r[k + 13]), text,
+                                                           picture === undefined ? "" : picture);
             return ent;
         }
 

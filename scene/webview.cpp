@@ -2,6 +2,8 @@
 #include "webview.h"
 
 #include "kestlog.h"
+#include "kestscenelayers.h"
+#include "kestscenelog.h"
 #include "kestscenepictures.h"
 
 #include <QDomElement>
@@ -63,6 +65,37 @@ private:
     QPointer<QObject> m_scene;
 };
 
+// A plain decimal ("12", "-4.5") as a number; anything else as it is, for the document's own
+// reading of values (hexadecimal, blanks, words), so that both give the same result.
+QVariant numberOrText(const QString &value)
+{
+    int digits = 0;
+    bool point = false;
+    for (int i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c.isDigit() && c.unicode() < 128)
+            ++digits;
+        else if (c == QLatin1Char('.') && !point && digits > 0)
+            point = true;
+        else if (!(c == QLatin1Char('-') && i == 0))
+            return value;
+    }
+    if (digits == 0 || value.endsWith(QLatin1Char('.')))
+        return value;
+    // Whole numbers of a few digits, nearly all a course has, are exact as they are added up.
+    if (!point && digits <= 15) {
+        double whole = 0;
+        for (const QChar c : value) {
+            if (c != QLatin1Char('-'))
+                whole = whole * 10 + (c.unicode() - '0');
+        }
+        return value.startsWith(QLatin1Char('-')) ? -whole : whole;
+    }
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    return ok ? QVariant(number) : QVariant(value);
+}
+
 } // namespace
 
 WebView::WebView(const QString &basePath, QWidget *host)
@@ -80,6 +113,8 @@ WebView::WebView(const QString &basePath, QWidget *host)
     m_view = new QQuickView;
     m_view->setResizeMode(QQuickView::SizeRootObjectToView);
     m_view->rootContext()->setContextProperty(QStringLiteral("scenePictures"), new kestScenePictures(m_view));
+    m_view->rootContext()->setContextProperty(QStringLiteral("sceneLog"), new kestSceneLog(m_view));
+    m_view->rootContext()->setContextProperty(QStringLiteral("sceneLayers"), new kestSceneLayers(m_view));
     m_view->setSource(QUrl(QStringLiteral("qrc:/Resources/browser.qml")));
     m_container = QWidget::createWindowContainer(m_view, host);
     m_container->show();
@@ -236,43 +271,69 @@ void WebView::fitToHost()
 void WebView::addEntity(const QDomElement &element, bool isMenuEntity, const QString &subprojectKey)
 {
     enum { NameSlot = 9, FilenameSlot = 13, SubprojectSlot = 14 };
-    QVariantList options = entityOptionList(element);
-    if (options.at(FilenameSlot).toString().isEmpty())
-        options[FilenameSlot] = element.attribute(QStringLiteral("ImageFilename"), noValue());
-
-    const QString file = options.at(FilenameSlot).toString();
-    if (!file.isEmpty() && file != noValue()) {
+    const QString missing = noValue();
+    QString file = element.attribute(QStringLiteral("Filename"), missing);
+    if (file.isEmpty())
+        file = element.attribute(QStringLiteral("ImageFilename"), missing);
+    if (!file.isEmpty() && file != missing) {
         const QString resolved = resolvePath(file);
         const QString lower = resolved.toLower();
         // Videos and other files are not pictures of an entity.
         const bool picture = lower.endsWith(QLatin1String(".png")) || lower.endsWith(QLatin1String(".jpg"));
-        options[FilenameSlot] = picture ? resolved : QString();
+        file = picture ? resolved : QString();
     }
 
     if (isMenuEntity) {
+        QVariantList options = entityOptionList(element);
+        options[FilenameSlot] = file;
         options[SubprojectSlot] = subprojectKey;
         m_menuEntityNames << options.at(NameSlot).toString();
         callScene(QStringLiteral("createMenuEntity"), options);
         callScene(QStringLiteral("describeEntities"), QVariantList { accessInfo(element, true) });
         return;
     }
-    m_pendingEntities << QVariant(options);
-    m_pendingAccessInfo << accessInfo(element, false);
+    // Only what makes the box, straight from the element: a scene entry reads a hundred. A
+    // missing value goes as nothing (undefined to the document, which reads it as missing)
+    // rather than as a string made and converted for each entity.
+    const auto text = [&element, &missing](const QString &name) {
+        const QString value = element.attribute(name, missing);
+        return value == missing ? QVariant() : QVariant(value);
+    };
+    const auto number = [&element, &missing](const QString &name) {
+        const QString value = element.attribute(name, missing);
+        return value == missing ? QVariant() : numberOrText(value);
+    };
+    const Access access = accessOf(element);
+    m_pendingEntities << element.attribute(QStringLiteral("Name"), missing) << text(QStringLiteral("Color"))
+                      << number(QStringLiteral("X")) << number(QStringLiteral("Y")) << number(QStringLiteral("Width"))
+                      << number(QStringLiteral("Height")) << number(QStringLiteral("Z")) << file
+                      << text(QStringLiteral("Text")) << text(QStringLiteral("TextColor"))
+                      << number(QStringLiteral("TextSize")) << text(QStringLiteral("DragDrop"))
+                      << text(QStringLiteral("DropRestore")) << (access.alt.isEmpty() ? QVariant() : access.alt)
+                      << access.active << access.clickable << access.scripted;
+}
+
+QVariantList WebView::pendingEntities() const
+{
+    QVariantList entities;
+    for (int i = 0; i + EntityRecordSize <= m_pendingEntities.size(); i += EntityRecordSize)
+        entities << QVariant(m_pendingEntities.mid(i, EntityRecordSize));
+    return entities;
 }
 
 void WebView::initEntities()
 {
-    const QVariantList entities = m_pendingEntities;
-    const QVariantList access = m_pendingAccessInfo;
+    // The document is given the records in one flat list (the order of createEntityFrom in
+    // the document): turning 23 strings and a map of each of a hundred entities into script
+    // values was a good part of a scene entry.
+    const QVariantList records = m_pendingEntities;
     m_pendingEntities.clear();
-    m_pendingAccessInfo.clear();
-    // Told first, the access details go into the entities as they are made, instead of
-    // changing a hundred of them afterwards.
-    callScene(QStringLiteral("describeEntities"), access);
-    callScene(QStringLiteral("batchEntityInit"), entities);
+    callScene(QStringLiteral("batchEntityInit"),
+        QVariantMap {
+            { QStringLiteral("recordSize"), int(EntityRecordSize) }, { QStringLiteral("records"), records } });
 }
 
-QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
+WebView::Access WebView::accessOf(const QDomElement &element)
 {
     bool clickable = element.attribute(QStringLiteral("DragDrop")) == QLatin1String("True")
         || element.attribute(QStringLiteral("Function")).trimmed().toInt() != 0;
@@ -285,20 +346,25 @@ QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
         else if (script == QLatin1String("Script_Select") || script == QLatin1String("Script_Release"))
             scripted = true;
     }
-    const QString name = element.attribute(QStringLiteral("Name"));
-    const QString trimmedName = name.trimmed();
+    const QString trimmedName = element.attribute(QStringLiteral("Name")).trimmed();
     // The scene handles these two itself, without a script.
     if (trimmedName == QLatin1String("ENTITY_SkipAudio") || trimmedName == QLatin1String("ENTITY_NoSound"))
         clickable = true;
+    const bool active
+        = element.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower() == QLatin1String("true");
+    return Access { element.attribute(QStringLiteral("Alt")), active, clickable, scripted };
+}
+
+QVariantMap WebView::accessInfo(const QDomElement &element, bool isMenuEntity)
+{
+    const Access access = accessOf(element);
     return QVariantMap {
-        { QStringLiteral("name"), name },
+        { QStringLiteral("name"), element.attribute(QStringLiteral("Name")) },
         { QStringLiteral("menu"), isMenuEntity },
-        { QStringLiteral("alt"), element.attribute(QStringLiteral("Alt")) },
-        { QStringLiteral("active"),
-            element.attribute(QStringLiteral("StateActive"), QStringLiteral("true")).toLower()
-                == QLatin1String("true") },
-        { QStringLiteral("clickable"), clickable },
-        { QStringLiteral("scripted"), scripted },
+        { QStringLiteral("alt"), access.alt },
+        { QStringLiteral("active"), access.active },
+        { QStringLiteral("clickable"), access.clickable },
+        { QStringLiteral("scripted"), access.scripted },
     };
 }
 
@@ -484,7 +550,6 @@ void WebView::projectReset()
     m_menuEntityNames.clear();
     // Entities collected for a scene that was never finished must not turn up in the next one.
     m_pendingEntities.clear();
-    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("projectReset"), QStringLiteral("Hallo"));
 }
 
@@ -492,7 +557,6 @@ void WebView::subprojectReset()
 {
     qCDebug(lcScene).noquote() << QStringLiteral("---------SUBPROJECT RESET");
     m_pendingEntities.clear();
-    m_pendingAccessInfo.clear();
     callScene(QStringLiteral("subprojectReset"), QStringLiteral("Hallo"));
 }
 

@@ -49,7 +49,14 @@ public:
     bool isLoaded() const { return m_loaded; }
     bool isMuted() const { return m_muted; }
     QStringList menuEntityNames() const { return m_menuEntityNames; }
-    QVariantList pendingEntities() const { return m_pendingEntities; }
+    // The entities waiting for initEntities(), a record each (see initEntities()).
+    QVariantList pendingEntities() const;
+    // The values of an entity's record: name, Color, X, Y, Width, Height, Z, picture file (a
+    // path, empty for a file that is no picture, NoValue for none), Text, TextColor, TextSize,
+    // DragDrop, DropRestore, then its access details Alt, active, clickable, scripted. Plain
+    // decimals are numbers, every other value its text; besides the name and the file, a
+    // missing value (or an empty Alt) is an invalid QVariant.
+    enum EntityRecord { RecordFile = 7, EntityRecordSize = 17 };
 
     QString sceneName() const { return m_sceneName; }
     void setSceneName(const QString &name) { m_sceneName = name; }
@@ -135,6 +142,15 @@ public slots:
     void procedureFinished(QString name);
 
 private:
+    struct Access
+    {
+        QString alt;
+        bool active;
+        bool clickable;
+        bool scripted;
+    };
+    static Access accessOf(const QDomElement &element);
+
     QPointer<QQuickView> m_view;
     QPointer<QWidget> m_host;
     QPointer<QWidget> m_container;
@@ -147,8 +163,8 @@ private:
     QString m_sceneName;
     QString m_basePath;
     bool m_muted = false;
+    // The records of the pending entities, one after the other.
     QVariantList m_pendingEntities;
-    QVariantList m_pendingAccessInfo;
     bool m_waitingForProcedure = false;
     QString m_awaitedProcedure;
     // Tells the document whether an assistive tool listens.

@@ -24,8 +24,10 @@ private slots:
     void dropLikeThePointer_data();
     void dropLikeThePointer();
     void escape();
+    void resetKeepsTheKeys();
     void accessibleName_data();
     void accessibleName();
+    void repeatedNamesKeepTheirOwnDetails();
 
 private:
     // A scene with the keyboard focus, its menu buttons and its entities.
@@ -287,6 +289,17 @@ void tst_Keyboard::escape()
     QCOMPARE(clicked.size(), 0);
 }
 
+// The entity with the focus leaves with its scene: the keys go back to the scene's input.
+void tst_Keyboard::resetKeepsTheKeys()
+{
+    Scene scene;
+    QVERIFY(start(scene, {}, { attrs("Name=Go X=0 Y=0 Width=50 Height=50 Text=go") }));
+    key(scene, Qt::Key_Tab);
+    QCOMPARE(focused(scene), QStringLiteral("Go"));
+    scene.view->subprojectReset();
+    QVERIFY(scene.eval(QStringLiteral("ctrlEventSource.activeFocus")).toBool());
+}
+
 void tst_Keyboard::accessibleName_data()
 {
     QTest::addColumn<QStringList>("entity");
@@ -314,6 +327,23 @@ void tst_Keyboard::accessibleName()
     QObject *box = scene.object(QStringLiteral("E"));
     QCOMPARE(box->property("accessibleName").toString(), name);
     QCOMPARE(box->property("clickable").toBool(), button);
+}
+
+// Two entities of one name are told apart by their own Alt text and scripts, not the last one's.
+void tst_Keyboard::repeatedNamesKeepTheirOwnDetails()
+{
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    scene.addEntities({ attrs("Name=E X=0 Width=50 Height=50 Alt=First Function=3"),
+        attrs("Name=E X=100 Width=50 Height=50 Alt=Second") });
+    const QList<QQuickItem *> boxes = scene.root()->findChildren<QQuickItem *>(QStringLiteral("E"));
+    QCOMPARE(boxes.size(), 2);
+    for (QQuickItem *box : boxes) {
+        const bool first = box->property("lastSetX").toDouble() == 0;
+        QCOMPARE(
+            box->property("accessibleName").toString(), first ? QStringLiteral("First") : QStringLiteral("Second"));
+        QCOMPARE(box->property("clickable").toBool(), first);
+    }
 }
 
 QTEST_MAIN(tst_Keyboard)

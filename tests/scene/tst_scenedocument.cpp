@@ -32,6 +32,7 @@ private slots:
     void helpPage();
     void entityColour_data();
     void entityColour();
+    void entityNumbers();
     void replacedPictureShown_data();
     void replacedPictureShown();
     void courseValuesStayInsideStrings_data();
@@ -304,6 +305,31 @@ void tst_SceneDocument::entityColour()
     const QImage image = scene.grab();
     QCOMPARE(image.pixelColor(200, 200).rgb(), drawn.rgb());
     QCOMPARE(image.pixelColor(50, 50).rgb(), QColor(0, 0, 255).rgb());
+}
+
+// Numbers of the course are read as the document reads any value: plain decimals and the
+// rest alike.
+void tst_SceneDocument::entityNumbers()
+{
+    const QList<QPair<QString, double>> cases { { QStringLiteral("12"), 12 }, { QStringLiteral("-4.5"), -4.5 },
+        { QStringLiteral("007"), 7 }, { QStringLiteral("0x20"), 32 }, { QStringLiteral("1e2"), 100 },
+        { QStringLiteral("5."), 5 }, { QStringLiteral("abc"), 0 }, { QStringLiteral("Infinity"), 0 },
+        { QString(), 0 } };
+    Scene scene;
+    QVERIFY(scene.start(m_base));
+    QList<QStringList> entities;
+    for (int i = 0; i < cases.size(); ++i)
+        entities << (attrs("Y=10 Width=50 Height=50")
+            << QStringLiteral("Name=N%1").arg(i) << QStringLiteral("X=") + cases.at(i).first
+            << QStringLiteral("TextSize=") + cases.at(i).first);
+    scene.addEntities(entities);
+    for (int i = 0; i < cases.size(); ++i) {
+        QObject *entity = scene.object(QStringLiteral("N%1").arg(i));
+        QVERIFY(entity);
+        QCOMPARE(entity->property("lastSetX").toDouble(), cases.at(i).second);
+        // A text size that is no number is the default.
+        QCOMPARE(entity->property("textSize").toDouble(), cases.at(i).second == 0 ? 24 : cases.at(i).second);
+    }
 }
 
 void tst_SceneDocument::replacedPictureShown_data()

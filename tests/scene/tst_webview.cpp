@@ -125,12 +125,10 @@ void tst_WebView::entityOptionList()
     WebView view(QStringLiteral("C:/course/"), &host);
     view.addEntity(entityElement(attributes << QStringLiteral("Name=E")), false, QStringLiteral("top:800"));
     QCOMPARE(view.pendingEntities().size(), 1);
-    const QVariantList options = view.pendingEntities().first().toList();
-    QCOMPARE(options.size(), 23);
-    QCOMPARE(options.at(13).toString(), filenameSlot);
-    QCOMPARE(options.at(9).toString(), QStringLiteral("E"));
-    // Only menu entities carry the sub-project key.
-    QCOMPARE(options.at(14).toString(), WebView::noValue());
+    const QVariantList record = view.pendingEntities().first().toList();
+    QCOMPARE(record.size(), int(WebView::EntityRecordSize));
+    QCOMPARE(record.at(WebView::RecordFile).toString(), filenameSlot);
+    QCOMPARE(record.at(0).toString(), QStringLiteral("E"));
     QVERIFY(view.menuEntityNames().isEmpty());
 }
 
