@@ -78,8 +78,9 @@ if(KEST_BUILD_TESTS)
     # Builds the package from this tree and checks it with the distribution's validators, then
     # starts the packaged binary.
     add_test(NAME package COMMAND bash ${KEST_PACKAGING_DIR}/check-package.sh ${CMAKE_BINARY_DIR})
-    # The packaged player under a sanitizer build leaks what Qt itself keeps until exit; the same
-    # suppressions and full stacks as the unit tests (cmake/run-test.sh) let it be recognised.
+    # The packaged player under a sanitizer build leaks what Qt itself keeps until exit, and its
+    # threads hand over through Qt's uninstrumented locks; the same suppressions and full stacks
+    # as the unit tests (cmake/run-test.sh) let both be recognised.
     set_tests_properties(package PROPERTIES LABELS package TIMEOUT 600 RUN_SERIAL ON
-        ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp print_suppressions=0;ASAN_OPTIONS=fast_unwind_on_malloc=0")
+        ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp print_suppressions=0;ASAN_OPTIONS=fast_unwind_on_malloc=0;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp halt_on_error=1")
 endif()
