@@ -108,8 +108,8 @@ private:
 
 } // namespace
 
-// A target being made on the file thread. Whoever comes second cleans up: the downloader takes
-// the file when it was made, or leaves it to the thread to remove it.
+// A target being made on the file thread. The downloader waits for it and takes or removes the
+// file; only when that wait runs out does the thread remove what it makes.
 struct FileDownloader::Opening
 {
     QByteArray path;
@@ -119,6 +119,26 @@ struct FileDownloader::Opening
     bool abandoned = false;
     int fd = -1;
     int error = 0;
+
+    // On the file thread.
+    void make()
+    {
+        // Never an existing file: that may be a second name of an installed one.
+        const int opened = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int openError = errno;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (abandoned) {
+            if (opened >= 0) {
+                ::close(opened);
+                ::unlink(path.constData());
+            }
+            return;
+        }
+        fd = opened;
+        error = opened < 0 ? openError : 0;
+        done = true;
+        made.notify_one();
+    }
 };
 
 FileDownloader::FileDownloader(const QString &targetPath, QObject *parent)
@@ -193,23 +213,7 @@ bool FileDownloader::download(const QUrl &url)
         auto opening = std::make_shared<Opening>();
         opening->path = QFile::encodeName(m_targetPath);
         m_opening = opening;
-        FileMaker::instance().post([opening] {
-            // Never an existing file: that may be a second name of an installed one.
-            const int fd = ::open(opening->path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            const int error = errno;
-            std::lock_guard<std::mutex> lock(opening->mutex);
-            if (opening->abandoned) {
-                if (fd >= 0) {
-                    ::close(fd);
-                    ::unlink(opening->path.constData());
-                }
-                return;
-            }
-            opening->fd = fd;
-            opening->error = fd < 0 ? error : 0;
-            opening->done = true;
-            opening->made.notify_one();
-        });
+        FileMaker::instance().post([opening] { opening->make(); });
     }
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
